@@ -1,0 +1,1 @@
+int blankora_placeholder_pages;

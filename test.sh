@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Blankora and runs every test through CTest.
+#   ./test.sh            plain build (build/)
+#   ./test.sh --asan     AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/)
+#   ./test.sh --tsan     ThreadSanitizer (build-tsan/)
+set -euo pipefail
+cd "$(dirname "$0")"
+source tools/deps.sh
+
+preset=dev
+case "${1:-}" in
+    --asan) preset=asan ;;
+    --tsan) preset=tsan ;;
+    "") ;;
+    *) echo "usage: $0 [--asan|--tsan]" >&2; exit 2 ;;
+esac
+
+blankora_install_deps
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset"
+QT_QPA_PLATFORM=offscreen ctest --preset "$preset"

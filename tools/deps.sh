@@ -1,0 +1,15 @@
+# Sourced by run.sh and test.sh: installs the Debian packages the build needs.
+BLANKORA_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libsgutils2-dev libblkid-dev)
+
+blankora_install_deps() {
+    local missing=()
+    for p in "${BLANKORA_PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+}
