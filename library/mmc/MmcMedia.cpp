@@ -1,0 +1,166 @@
+#include "library/mmc/MmcMedia.h"
+
+#include "library/mmc/MmcCommands.h"
+#include "library/mmc/MmcProfiles.h"
+#include "library/mmc/MmcText.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace blankora::mmc {
+
+namespace {
+
+template <class T, class U> MmcResult<T> failedFrom(MmcResult<U> &&other)
+{
+    MmcResult<T> result;
+    result.scsi = std::move(other.scsi);
+    result.text = std::move(other.text);
+    return result;
+}
+
+// Volume space size of an ISO 9660 image (primary volume descriptor at block
+// 16, bytes 80-83 little-endian), 0 when block 16 holds none.
+uint32_t isoVolumeBlocks(ScsiTransport &transport)
+{
+    std::vector<uint8_t> block(BlockSize);
+    if (!read10(transport, 16, 1, block))
+        return 0;
+    if (block[0] != 1 || std::memcmp(&block[1], "CD001", 5) != 0)
+        return 0;
+    return static_cast<uint32_t>(block[80]) | static_cast<uint32_t>(block[81]) << 8 |
+           static_cast<uint32_t>(block[82]) << 16 | static_cast<uint32_t>(block[83]) << 24;
+}
+
+MmcResult<DiscSpace> overwritableSpace(ScsiTransport &transport)
+{
+    uint64_t totalBlocks = 0;
+    const auto formats = readFormatCapacities(transport);
+    if (formats && formats.value.currentType == CapacityType::Formatted)
+        totalBlocks = formats.value.currentBlocks;
+    if (totalBlocks == 0) {
+        auto capacity = readCapacity(transport);
+        if (capacity)
+            totalBlocks = uint64_t(capacity.value.lastLba) + 1;
+        else if (formats)
+            totalBlocks = formats.value.currentBlocks; // unformatted: what a format would give
+        else
+            return failedFrom<DiscSpace>(std::move(capacity));
+    }
+    const uint64_t used = std::min<uint64_t>(isoVolumeBlocks(transport), totalBlocks);
+    return succeeded(DiscSpace{used * BlockSize, (totalBlocks - used) * BlockSize});
+}
+
+uint32_t incompleteTrack(uint16_t profile, const DiscInfo &disc)
+{
+    if (isCdProfile(profile) || profile == profile::DvdPlusR || profile == profile::DvdPlusRDl)
+        return InvisibleTrack;
+    return disc.lastTrackInLastSession;
+}
+
+uint16_t clamp16(uint32_t v)
+{
+    return static_cast<uint16_t>(std::min<uint32_t>(v, SpeedMax));
+}
+
+} // namespace
+
+MmcResult<DiscSpace> readDiscSpace(ScsiTransport &transport, uint16_t profile)
+{
+    if (profile == profile::None)
+        return failed<DiscSpace>(
+            trText(QT_TRANSLATE_NOOP("Mmc", "There is no disc in the drive.")));
+    if (isOverwritable(profile) || profile == profile::DvdRwRestricted)
+        return overwritableSpace(transport);
+
+    auto disc = readDiscInformation(transport);
+    if (!disc)
+        return failedFrom<DiscSpace>(std::move(disc));
+    if (disc.value.discStatus == 2 || !isWritableProfile(profile)) {
+        auto capacity = readCapacity(transport);
+        if (!capacity)
+            return failedFrom<DiscSpace>(std::move(capacity));
+        return succeeded(DiscSpace{(uint64_t(capacity.value.lastLba) + 1) * BlockSize, 0});
+    }
+    auto track =
+        readTrackInformation(transport, TrackAddress::Track, incompleteTrack(profile, disc.value));
+    if (!track)
+        return failedFrom<DiscSpace>(std::move(track));
+    return succeeded(DiscSpace{uint64_t(track.value.nextWritable) * BlockSize,
+                               uint64_t(track.value.freeBlocks) * BlockSize});
+}
+
+MmcResult<SpeedInfo> readSpeeds(ScsiTransport &transport, uint16_t profile)
+{
+    auto page = modeSenseCapabilities(transport);
+    if (!page)
+        return failedFrom<SpeedInfo>(std::move(page));
+    SpeedInfo info;
+    info.currentReadKBps = page.value.currentReadSpeed;
+    info.maxReadKBps = page.value.maxReadSpeed;
+    info.currentWriteKBps = page.value.currentWriteSpeed;
+    info.maxWriteKBps = page.value.maxWriteSpeed;
+    // Some drives keep CD speeds in the page while a DVD is loaded.
+    const uint32_t plausibleMinimum = isDvdProfile(profile) ? 1352 : 0;
+    for (const WriteSpeedDescriptor &d : page.value.writeSpeeds) {
+        if (d.speed >= plausibleMinimum)
+            info.writeSpeedsKBps.push_back(d.speed);
+    }
+
+    if (profile != profile::None) {
+        const auto speeds = getWriteSpeeds(transport);
+        if (speeds && !speeds.value.empty()) {
+            info.writeSpeedsKBps.clear();
+            for (const WriteSpeedEntry &e : speeds.value) {
+                if (e.writeSpeed > 0)
+                    info.writeSpeedsKBps.push_back(e.writeSpeed);
+            }
+            const auto current = getCurrentWritePerformance(transport);
+            if (current && current.value.endPerformance > 0)
+                info.currentWriteKBps = current.value.endPerformance;
+        }
+    }
+    std::sort(info.writeSpeedsKBps.begin(), info.writeSpeedsKBps.end(), std::greater<>());
+    info.writeSpeedsKBps.erase(
+        std::unique(info.writeSpeedsKBps.begin(), info.writeSpeedsKBps.end()),
+        info.writeSpeedsKBps.end());
+    if (!info.writeSpeedsKBps.empty())
+        info.maxWriteKBps = std::max(info.maxWriteKBps, info.writeSpeedsKBps.front());
+    return succeeded(std::move(info));
+}
+
+MmcResult<uint32_t> setSpeeds(ScsiTransport &transport, uint16_t profile, uint32_t readKBps,
+                              uint32_t writeKBps)
+{
+    MmcStatus status;
+    if (isDvdProfile(profile) || isBdProfile(profile)) {
+        StreamingRequest request;
+        request.endLba = 2294920; // a single-layer DVD when the drive tells nothing better
+        uint32_t fastestWrite = 0;
+        uint32_t fastestRead = 0;
+        if (const auto speeds = getWriteSpeeds(transport); speeds && !speeds.value.empty()) {
+            for (const WriteSpeedEntry &e : speeds.value) {
+                request.endLba = std::max(request.endLba, e.endLba);
+                fastestWrite = std::max(fastestWrite, e.writeSpeed);
+                fastestRead = std::max(fastestRead, e.readSpeed);
+            }
+        } else if (const auto capacity = readCapacity(transport); capacity) {
+            request.endLba = capacity.value.lastLba;
+        }
+        request.writeKBps = writeKBps >= SpeedMax && fastestWrite ? fastestWrite : writeKBps;
+        request.readKBps = readKBps >= SpeedMax && fastestRead ? fastestRead : readKBps;
+        status = setStreaming(transport, request);
+    }
+    if (!status.ok)
+        status = setCdSpeed(transport, clamp16(readKBps), clamp16(writeKBps));
+    if (!status.ok)
+        return failedFrom<uint32_t>(std::move(status));
+    auto speeds = readSpeeds(transport, profile);
+    MmcResult<uint32_t> result;
+    result.ok = true;
+    result.value = speeds ? speeds.value.currentWriteKBps : 0;
+    result.scsi = std::move(status.scsi);
+    return result;
+}
+
+} // namespace blankora::mmc

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "library/mmc/MmcTypes.h"
+
+#include <cstdint>
+#include <vector>
+
+// Questions about the loaded medium and the drive's speeds that need more
+// than one command: disc space, the write speed list, setting a speed.
+namespace blankora::mmc {
+
+using transport::ScsiTransport;
+
+struct DiscSpace
+{
+    uint64_t usedBytes = 0;
+    uint64_t freeBytes = 0;
+};
+// Used/free bytes of the loaded medium for its current profile: sequential
+// media from the incomplete track, finalized media from READ CAPACITY,
+// overwritable media as all free (they record no "used" size).
+MmcResult<DiscSpace> readDiscSpace(ScsiTransport &transport, uint16_t profile);
+
+struct SpeedInfo
+{
+    uint32_t currentReadKBps = 0;
+    uint32_t maxReadKBps = 0;
+    uint32_t currentWriteKBps = 0;
+    uint32_t maxWriteKBps = 0;
+    std::vector<uint32_t> writeSpeedsKBps; // fastest first, no duplicates
+};
+// Page 2Ah, refined by GET PERFORMANCE type 03h (32-bit fields, needed for BD)
+// when the drive offers it. Fails only when page 2Ah cannot be read.
+MmcResult<SpeedInfo> readSpeeds(ScsiTransport &transport, uint16_t profile);
+
+// Sets the speeds (kB/s, SpeedMax = maximum): SET CD SPEED for CD media;
+// SET STREAMING first for DVD/BD with SET CD SPEED as the fallback. Returns
+// the write speed the drive selected, read back afterwards (0 when the drive
+// does not tell).
+MmcResult<uint32_t> setSpeeds(ScsiTransport &transport, uint16_t profile, uint32_t readKBps,
+                              uint32_t writeKBps);
+
+} // namespace blankora::mmc

@@ -1,0 +1,510 @@
+#include "library/mmc/MmcCommands.h"
+#include "library/mmc/MmcErase.h"
+#include "library/mmc/MmcMedia.h"
+#include "library/mmc/MmcProfiles.h"
+
+#include <QTest>
+
+#include <algorithm>
+#include <optional>
+
+using namespace blankora::mmc;
+using blankora::transport::ResultCategory;
+using blankora::transport::ScsiCommand;
+using blankora::transport::ScsiResult;
+
+namespace {
+
+struct Sense3
+{
+    uint8_t key, asc, ascq;
+};
+
+// A scripted drive for the command layer: one disc, one Immed job that moves
+// on by a fixed step per TEST UNIT READY, and switches for the odd behaviours
+// real drives show (no progress in the TUR sense, failing or refused jobs).
+class ScriptedDrive : public blankora::transport::ScsiTransport
+{
+public:
+    uint16_t profile = profile::CdRw;
+    uint8_t discStatus = 2;
+    uint8_t bgStatus = 0;
+    bool discPresent = true;
+    uint32_t jobStep = 65536 / 8; // progress per poll
+    bool progressInTur = true;
+    bool progressInRequestSense = true;
+    bool jobNeverEnds = false;
+    std::optional<uint32_t> failAt;        // progress at which the job fails
+    std::optional<Sense3> refuseStart;     // BLANK/FORMAT answer
+    std::optional<Sense3> refuseStreaming; // SET STREAMING answer
+    uint16_t selectedWrite = 1764;
+    std::optional<uint32_t> job; // running job progress
+    std::vector<std::vector<uint8_t>> cdbs;
+    std::vector<uint8_t> written;
+
+    std::string deviceNode() const override { return "/dev/sr-scripted"; }
+
+    ScsiResult execute(const ScsiCommand &c) override
+    {
+        cdbs.emplace_back(c.cdb.begin(), c.cdb.end());
+        switch (c.cdb[0]) {
+        case 0x00:
+            return testUnitReady();
+        case 0x03:
+            return reply(c, currentSense());
+        case 0x46:
+            return configuration(c);
+        case 0x51:
+            if (!discPresent)
+                return check({2, 0x3A, 0});
+            return reply(c, discInformation());
+        case 0x23:
+            return reply(c, formatCapacities());
+        case 0x5A:
+            return reply(c, capabilities());
+        case 0xAC:
+            return reply(c, performance(c.cdb[10]));
+        case 0xB6:
+            if (refuseStreaming)
+                return check(*refuseStreaming);
+            selectedWrite = static_cast<uint16_t>(c.dataOut[22] << 8 | c.dataOut[23]);
+            return {};
+        case 0xBB:
+            selectedWrite = static_cast<uint16_t>(c.cdb[4] << 8 | c.cdb[5]);
+            return {};
+        case 0xA1:
+        case 0x04:
+            if (refuseStart)
+                return check(*refuseStart);
+            job = 0;
+            return {};
+        case 0x2A:
+            written.assign(c.dataOut.begin(), c.dataOut.end());
+            return {};
+        case 0x35:
+            return {};
+        default:
+            return check({5, 0x20, 0});
+        }
+    }
+
+    size_t count(uint8_t opcode) const
+    {
+        return std::count_if(cdbs.begin(), cdbs.end(),
+                             [opcode](const auto &cdb) { return cdb[0] == opcode; });
+    }
+
+private:
+    static ScsiResult check(Sense3 s)
+    {
+        ScsiResult r;
+        r.category = ResultCategory::CheckCondition;
+        r.status = 2;
+        r.sense = senseRecord(s, false, 0);
+        r.senseKey = s.key;
+        r.asc = s.asc;
+        r.ascq = s.ascq;
+        return r;
+    }
+
+    static std::vector<uint8_t> senseRecord(Sense3 s, bool withProgress, uint32_t progress = 0)
+    {
+        std::vector<uint8_t> r(18, 0);
+        r[0] = 0x70;
+        r[2] = s.key;
+        r[7] = 10;
+        r[12] = s.asc;
+        r[13] = s.ascq;
+        if (withProgress) {
+            r[15] = 0x80;
+            r[16] = static_cast<uint8_t>(progress >> 8);
+            r[17] = static_cast<uint8_t>(progress);
+        }
+        return r;
+    }
+
+    // REQUEST SENSE data: the running job, or NO SENSE.
+    std::vector<uint8_t> currentSense() const
+    {
+        const Sense3 s = job ? Sense3{2, 0x04, 0x07} : Sense3{0, 0, 0};
+        return senseRecord(s, progressInRequestSense && job, job.value_or(0));
+    }
+
+    static ScsiResult reply(const ScsiCommand &c, const std::vector<uint8_t> &data)
+    {
+        const size_t n = std::min(c.dataIn.size(), data.size());
+        std::copy_n(data.begin(), n, c.dataIn.begin());
+        ScsiResult r;
+        r.residual = c.dataIn.size() - n;
+        return r;
+    }
+
+    ScsiResult testUnitReady()
+    {
+        if (!discPresent)
+            return check({2, 0x3A, 0});
+        if (!job)
+            return {};
+        const uint32_t now = *job;
+        if (failAt && now >= *failAt) {
+            job.reset();
+            return check({3, 0x51, 0});
+        }
+        if (now >= 65536 && !jobNeverEnds) {
+            job.reset();
+            discStatus = 0;
+            if (profile == profile::DvdRwRestricted)
+                profile = profile::DvdRwSequential;
+            return {};
+        }
+        job = std::min<uint32_t>(now + jobStep, jobNeverEnds ? 60000 : 65536);
+        ScsiResult r = check({2, 0x04, 0x07});
+        r.sense = senseRecord({2, 0x04, 0x07}, progressInTur, std::min<uint32_t>(now, 65535));
+        return r;
+    }
+
+    ScsiResult configuration(const ScsiCommand &c)
+    {
+        // Header plus a profile list, so that the full reply exceeds the first 8 bytes.
+        std::vector<uint8_t> r(8, 0);
+        r[6] = static_cast<uint8_t>(discPresent ? profile >> 8 : 0);
+        r[7] = static_cast<uint8_t>(discPresent ? profile : 0);
+        r.insert(r.end(), {0, 0, 3, 8, 0, 0x0A, 1, 0, 0, 0x1A, 0, 0});
+        r[3] = static_cast<uint8_t>(r.size() - 4);
+        return reply(c, r);
+    }
+
+    std::vector<uint8_t> discInformation() const
+    {
+        std::vector<uint8_t> r(34, 0);
+        r[1] = 32;
+        r[2] = static_cast<uint8_t>((isBlankable(profile) ? 0x10 : 0) | discStatus);
+        r[7] = bgStatus;
+        return r;
+    }
+
+    std::vector<uint8_t> formatCapacities() const
+    {
+        return {0,    0, 0,    16,   0x00, 0x23, 0x05,      0x40, 0x02, 0,
+                0x08, 0, 0x00, 0x23, 0x05, 0x40, 0x26 << 2, 0,    0,    0};
+    }
+
+    std::vector<uint8_t> capabilities() const
+    {
+        std::vector<uint8_t> r(8 + 32, 0);
+        r[1] = static_cast<uint8_t>(r.size() - 2);
+        r[8] = 0x2A;
+        r[9] = 30;
+        r[8 + 28] = static_cast<uint8_t>(selectedWrite >> 8);
+        r[8 + 29] = static_cast<uint8_t>(selectedWrite);
+        return r;
+    }
+
+    std::vector<uint8_t> performance(uint8_t type) const
+    {
+        std::vector<uint8_t> r(8, 0);
+        const auto entry = [&r](uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
+            for (uint32_t v : {a, b, c, d})
+                r.insert(r.end(),
+                         {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
+        };
+        if (type == 0x03) {
+            entry(0, 2295103, 16620, 11080);
+            entry(0, 2295103, 16620, 5540);
+        } else {
+            entry(0, selectedWrite, 2295103, selectedWrite);
+        }
+        r[3] = static_cast<uint8_t>(r.size() - 4);
+        return r;
+    }
+};
+
+struct Run
+{
+    std::vector<uint32_t> progress;
+    std::vector<unsigned> sleeps;
+    std::atomic<bool> cancel{false};
+    EraseHooks hooks;
+
+    Run()
+    {
+        hooks.sleep = [this](unsigned ms) { sleeps.push_back(ms); };
+        hooks.progress = [this](uint32_t done, uint32_t total) {
+            QCOMPARE(total, ProgressTotal);
+            progress.push_back(done);
+        };
+    }
+};
+
+} // namespace
+
+// The erase sequence per medium and its polling, against a scripted drive.
+class TestMmcErase : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void planPerMedium_data();
+    void planPerMedium();
+    void blankRunsToCompletion_data();
+    void blankRunsToCompletion();
+    void failingBlankCarriesSenseText();
+    void refusedBlankIsNotPolled();
+    void cancelStopsPollingAtOnce();
+    void endlessJobHitsTheCap();
+    void zeroStartOverwritesFileSystemArea();
+    void noDiscAndWriteOnceAreRefused();
+    void variableLengthReplyIsReadInFull();
+    void dvdSpeedUsesStreamingThenFallsBack();
+};
+
+void TestMmcErase::planPerMedium_data()
+{
+    QTest::addColumn<int>("profile");
+    QTest::addColumn<bool>("fast");
+    QTest::addColumn<int>("discStatus");
+    QTest::addColumn<int>("bgStatus");
+    QTest::addColumn<int>("capacityType"); // 0 = no format list
+    QTest::addColumn<int>("method");
+    QTest::addColumn<int>("formatType");
+    QTest::addColumn<int>("subType");
+
+    const int blankMin = int(EraseMethod::BlankMinimal), blankFull = int(EraseMethod::BlankFull);
+    const int zero = int(EraseMethod::ZeroStart), format = int(EraseMethod::Format);
+    QTest::newRow("CD-RW fast") << 0x0A << true << 2 << 0 << 0 << blankMin << 0 << 0;
+    QTest::newRow("CD-RW full") << 0x0A << false << 0 << 0 << 0 << blankFull << 0 << 0;
+    QTest::newRow("DDCD-RW fast") << 0x22 << true << 2 << 0 << 0 << blankMin << 0 << 0;
+    QTest::newRow("DVD-RW seq full") << 0x14 << false << 1 << 0 << 0 << blankFull << 0 << 0;
+    QTest::newRow("DVD-RW RO fast") << 0x13 << true << 3 << 0 << 2 << blankMin << 0 << 0;
+    QTest::newRow("virgin DVD+RW fast")
+        << 0x1A << true << 0 << 0 << 1 << int(EraseMethod::AlreadyBlank) << 0 << 0;
+    QTest::newRow("formatted DVD+RW fast") << 0x1A << true << 2 << 3 << 2 << zero << 0 << 0;
+    QTest::newRow("DVD+RW full") << 0x1A << false << 2 << 3 << 2 << format << 0x26 << 0;
+    QTest::newRow("DVD+RW DL full") << 0x2A << false << 2 << 3 << 0 << format << 0x26 << 0;
+    QTest::newRow("DVD-RAM fast") << 0x12 << true << 3 << 0 << 2 << zero << 0 << 0;
+    QTest::newRow("DVD-RAM full") << 0x12 << false << 3 << 0 << 2 << format << 0x00 << 0;
+    QTest::newRow("formatted BD-RE fast") << 0x43 << true << 3 << 0 << 2 << zero << 0 << 0;
+    QTest::newRow("unformatted BD-RE fast") << 0x43 << true << 0 << 0 << 1 << format << 0x00 << 0;
+    QTest::newRow("BD-RE full certifies") << 0x43 << false << 3 << 0 << 2 << format << 0x30 << 2;
+    QTest::newRow("CD-R") << 0x09 << true << 0 << 0 << 0 << int(EraseMethod::Refuse) << 0 << 0;
+    QTest::newRow("DVD+R") << 0x1B << false << 0 << 0 << 0 << int(EraseMethod::Refuse) << 0 << 0;
+    QTest::newRow("BD-R") << 0x41 << true << 0 << 0 << 0 << int(EraseMethod::Refuse) << 0 << 0;
+    QTest::newRow("DVD-ROM") << 0x10 << true << 2 << 0 << 0 << int(EraseMethod::Refuse) << 0 << 0;
+}
+
+void TestMmcErase::planPerMedium()
+{
+    QFETCH(int, profile);
+    QFETCH(bool, fast);
+    QFETCH(int, discStatus);
+    QFETCH(int, bgStatus);
+    QFETCH(int, capacityType);
+    QFETCH(int, method);
+    QFETCH(int, formatType);
+    QFETCH(int, subType);
+
+    DiscInfo disc;
+    disc.discStatus = static_cast<uint8_t>(discStatus);
+    disc.bgFormatStatus = static_cast<uint8_t>(bgStatus);
+    FormatCapacities formats;
+    formats.currentBlocks = 12219392;
+    formats.currentType = static_cast<CapacityType>(capacityType);
+    formats.formats = {{12219392, 0x00, 0x800}, {11826176, 0x30, 0x60000}, {2295104, 0x26, 0}};
+    const ErasePlan plan =
+        planErase(static_cast<uint16_t>(profile), fast ? EraseKind::Fast : EraseKind::Full, &disc,
+                  capacityType ? &formats : nullptr);
+    QCOMPARE(int(plan.method), method);
+    if (plan.method == EraseMethod::Format) {
+        QCOMPARE(int(plan.format.descriptor.type), formatType);
+        QCOMPARE(int(plan.format.subType), subType);
+        QVERIFY(plan.format.immed);
+        if (capacityType)
+            QCOMPARE(plan.format.descriptor.blocks, formats.find(uint8_t(formatType))->blocks);
+    }
+    if (plan.method == EraseMethod::Refuse) {
+        QVERIFY(plan.text.find("cannot be erased") != std::string::npos);
+        QVERIFY(plan.text.find(profileName(uint16_t(profile))) != std::string::npos);
+    }
+}
+
+void TestMmcErase::blankRunsToCompletion_data()
+{
+    QTest::addColumn<bool>("fast");
+    QTest::addColumn<bool>("progressInTur");
+    QTest::addColumn<bool>("progressInRequestSense");
+    QTest::addColumn<int>("profile");
+
+    QTest::newRow("CD-RW fast") << true << true << true << 0x0A;
+    QTest::newRow("CD-RW full") << false << true << true << 0x0A;
+    QTest::newRow("progress only in REQUEST SENSE") << true << false << true << 0x0A;
+    QTest::newRow("no progress anywhere") << false << false << false << 0x0A;
+    QTest::newRow("DVD-RW RO becomes sequential") << true << true << true << 0x13;
+}
+
+void TestMmcErase::blankRunsToCompletion()
+{
+    QFETCH(bool, fast);
+    QFETCH(bool, progressInTur);
+    QFETCH(bool, progressInRequestSense);
+    QFETCH(int, profile);
+
+    ScriptedDrive drive;
+    drive.profile = static_cast<uint16_t>(profile);
+    drive.progressInTur = progressInTur;
+    drive.progressInRequestSense = progressInRequestSense;
+    Run run;
+    const EraseResult result =
+        eraseDisc(drive, fast ? EraseKind::Fast : EraseKind::Full, run.hooks, run.cancel);
+
+    QVERIFY2(result.ok, result.text.c_str());
+    QCOMPARE(result.outcome, EraseOutcome::Erased);
+    QCOMPARE(drive.count(0xA1), size_t(1));
+    const auto blankCdb = *std::find_if(drive.cdbs.begin(), drive.cdbs.end(),
+                                        [](const auto &c) { return c[0] == 0xA1; });
+    QCOMPARE(blankCdb[1], uint8_t(fast ? 0x11 : 0x10)); // Immed + type
+    // Progress rises monotonically and ends complete.
+    QVERIFY(run.progress.size() >= 2);
+    QVERIFY(std::is_sorted(run.progress.begin(), run.progress.end()));
+    QCOMPARE(run.progress.back(), ProgressTotal);
+    if (progressInTur || progressInRequestSense)
+        QVERIFY(std::adjacent_find(run.progress.begin(), run.progress.end()) == run.progress.end());
+    // Polls wait between each other instead of spinning.
+    QVERIFY(!run.sleeps.empty());
+    QVERIFY(std::all_of(run.sleeps.begin(), run.sleeps.end(), [](unsigned ms) { return ms > 0; }));
+    QCOMPARE(drive.count(0x03) > 0, !progressInTur);
+    // The medium is read again afterwards.
+    QVERIFY(result.stateRead);
+    QCOMPARE(result.discAfter.discStatus, uint8_t(0));
+    QCOMPARE(result.profileAfter, uint16_t(profile == 0x13 ? profile::DvdRwSequential : profile));
+}
+
+void TestMmcErase::failingBlankCarriesSenseText()
+{
+    ScriptedDrive drive;
+    drive.failAt = 65536 * 4 / 10;
+    Run run;
+    const EraseResult result = eraseDisc(drive, EraseKind::Full, run.hooks, run.cancel);
+    QVERIFY(!result.ok);
+    QCOMPARE(result.outcome, EraseOutcome::Failed);
+    QVERIFY2(result.text.find("Erasing failed.") != std::string::npos, result.text.c_str());
+    QVERIFY2(result.text.find("[3 51 00]") != std::string::npos, result.text.c_str());
+    QVERIFY(!run.progress.empty() && run.progress.back() < ProgressTotal);
+    QCOMPARE(result.scsi.category, ResultCategory::CheckCondition);
+}
+
+void TestMmcErase::refusedBlankIsNotPolled()
+{
+    ScriptedDrive drive;
+    drive.refuseStart = Sense3{5, 0x24, 0};
+    Run run;
+    const EraseResult result = eraseDisc(drive, EraseKind::Fast, run.hooks, run.cancel);
+    QCOMPARE(result.outcome, EraseOutcome::Refused);
+    QVERIFY2(result.text.find("[5 24 00]") != std::string::npos, result.text.c_str());
+    QCOMPARE(drive.count(0x00), size_t(0));
+    QVERIFY(run.sleeps.empty());
+}
+
+void TestMmcErase::cancelStopsPollingAtOnce()
+{
+    ScriptedDrive drive;
+    drive.jobStep = 1000;
+    Run run;
+    run.hooks.progress = [&run](uint32_t done, uint32_t) {
+        if (done > 2000)
+            run.cancel = true;
+    };
+    const EraseResult result = eraseDisc(drive, EraseKind::Full, run.hooks, run.cancel);
+    QCOMPARE(result.outcome, EraseOutcome::Cancelled);
+    QVERIFY(!result.ok);
+    QVERIFY(result.text.find("may go on") != std::string::npos);
+    QVERIFY(drive.job.has_value()); // the drive is still working
+    QVERIFY(drive.count(0x00) <= 5);
+}
+
+void TestMmcErase::endlessJobHitsTheCap()
+{
+    ScriptedDrive drive;
+    drive.jobNeverEnds = true;
+    Run run;
+    run.hooks.maxWaitMs = 30000;
+    const EraseResult result = eraseDisc(drive, EraseKind::Fast, run.hooks, run.cancel);
+    QCOMPARE(result.outcome, EraseOutcome::TimedOut);
+    QVERIFY(!result.text.empty());
+    unsigned waited = 0;
+    for (unsigned ms : run.sleeps)
+        waited += ms;
+    QVERIFY(waited >= 30000 && waited <= 30000 + run.hooks.pollIntervalMs);
+}
+
+void TestMmcErase::zeroStartOverwritesFileSystemArea()
+{
+    ScriptedDrive drive;
+    drive.profile = profile::DvdPlusRw;
+    drive.bgStatus = 3;
+    drive.written.assign(10, 0xFF);
+    Run run;
+    const EraseResult result = eraseDisc(drive, EraseKind::Fast, run.hooks, run.cancel);
+    QVERIFY2(result.ok, result.text.c_str());
+    QCOMPARE(result.method, EraseMethod::ZeroStart);
+    QCOMPARE(drive.count(0xA1), size_t(0)); // never BLANK on DVD+RW
+    QCOMPARE(drive.written.size(), size_t(65536));
+    QVERIFY(std::all_of(drive.written.begin(), drive.written.end(), [](uint8_t b) { return !b; }));
+    const auto write = *std::find_if(drive.cdbs.begin(), drive.cdbs.end(),
+                                     [](const auto &c) { return c[0] == 0x2A; });
+    QCOMPARE(std::vector<uint8_t>(write.begin() + 2, write.begin() + 6),
+             std::vector<uint8_t>(4, 0));
+    QCOMPARE(drive.count(0x35), size_t(1));
+    QCOMPARE(run.progress.back(), ProgressTotal);
+}
+
+void TestMmcErase::noDiscAndWriteOnceAreRefused()
+{
+    Run run;
+    ScriptedDrive empty;
+    empty.discPresent = false;
+    EraseResult result = eraseDisc(empty, EraseKind::Fast, run.hooks, run.cancel);
+    QCOMPARE(result.outcome, EraseOutcome::Refused);
+    QCOMPARE(result.text, std::string("There is no disc in the drive."));
+
+    ScriptedDrive cdr;
+    cdr.profile = profile::CdR;
+    result = eraseDisc(cdr, EraseKind::Full, run.hooks, run.cancel);
+    QCOMPARE(result.outcome, EraseOutcome::Refused);
+    QVERIFY(result.text.find("CD-R") != std::string::npos);
+    QCOMPARE(cdr.count(0xA1) + cdr.count(0x04) + cdr.count(0x2A), size_t(0));
+}
+
+void TestMmcErase::variableLengthReplyIsReadInFull()
+{
+    ScriptedDrive drive;
+    const auto config = getConfiguration(drive);
+    QVERIFY2(config.ok, config.text.c_str());
+    QCOMPARE(config.value.profiles.size(), size_t(2));
+    QCOMPARE(drive.count(0x46), size_t(2));
+    QCOMPARE(drive.cdbs.back()[8], uint8_t(20)); // second pass asks for the announced size
+}
+
+void TestMmcErase::dvdSpeedUsesStreamingThenFallsBack()
+{
+    ScriptedDrive drive;
+    drive.profile = profile::DvdPlusRw;
+    auto selected = setSpeeds(drive, drive.profile, SpeedMax, 5540);
+    QVERIFY2(selected.ok, selected.text.c_str());
+    QCOMPARE(selected.value, uint32_t(5540));
+    QCOMPARE(drive.count(0xB6), size_t(1));
+    QCOMPARE(drive.count(0xBB), size_t(0));
+
+    drive.refuseStreaming = Sense3{5, 0x24, 0};
+    selected = setSpeeds(drive, drive.profile, SpeedMax, 11080);
+    QVERIFY2(selected.ok, selected.text.c_str());
+    QCOMPARE(selected.value, uint32_t(11080));
+    QCOMPARE(drive.count(0xBB), size_t(1));
+
+    const auto speeds = readSpeeds(drive, drive.profile);
+    QVERIFY(speeds.ok);
+    QCOMPARE(speeds.value.writeSpeedsKBps, (std::vector<uint32_t>{11080, 5540}));
+    QCOMPARE(speeds.value.maxWriteKBps, uint32_t(11080));
+}
+
+QTEST_MAIN(TestMmcErase)
+#include "tst_mmcerase.moc"
