@@ -1,0 +1,157 @@
+#pragma once
+
+#include "library/transport/ScsiTransport.h"
+#include "library/virtual/VirtualScenario.h"
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace blankora::virtualbay {
+
+// Simulated time shared by the drives of a bay: the steady clock scaled by a
+// factor, plus whatever a test adds with advance(). Thread safe.
+class SimClock
+{
+public:
+    explicit SimClock(double factor);
+    double now() const; // simulated seconds since the bay was made
+    double factor() const;
+    void setFactor(double factor);
+    void advance(double seconds);
+
+private:
+    mutable std::mutex FMutex;
+    std::chrono::steady_clock::time_point FOrigin;
+    double FBase = 0;
+    double FFactor;
+};
+
+enum class TrayState
+{
+    Closed,
+    Open
+};
+
+struct LoggedCommand
+{
+    std::vector<uint8_t> cdb;
+    std::vector<uint8_t> dataOut; // first 4 KiB at most
+    double simSeconds = 0;
+};
+
+// One emulated MMC drive: the tray, the disc and its backing image file, the
+// selected speeds and a running BLANK/FORMAT job. Every handle opened on it
+// shares this state; all members lock the drive's mutex.
+class VirtualDrive
+{
+public:
+    VirtualDrive(DriveSpec spec, std::shared_ptr<SimClock> clock, std::string node);
+    ~VirtualDrive();
+    VirtualDrive(const VirtualDrive &) = delete;
+    VirtualDrive &operator=(const VirtualDrive &) = delete;
+
+    // Loads the declared disc into the backing file; false with error when the
+    // scenario's image cannot be read.
+    bool prepare(std::string &error);
+
+    // Executes one command on behalf of handle `handle`.
+    transport::ScsiResult execute(unsigned handle, bool readOnly,
+                                  const transport::ScsiCommand &command);
+    unsigned attachHandle();
+    void detachHandle(unsigned handle); // releases the tray lock the handle held
+
+    // Inspection
+    const DriveSpec &spec() const { return FSpec; } // identity as declared
+    transport::DeviceEntry entry() const;
+    std::string node() const { return FNode; } // backing image file
+    bool vanished() const;
+    int openError() const;
+    TrayState trayState() const;
+    bool locked() const;
+    uint16_t currentProfile() const; // 0 while empty or open
+    uint16_t discProfile() const;    // 0 without a disc
+    int discStatus() const;          // READ DISC INFORMATION status, -1 without a disc
+    bool discBlank() const;
+    bool busy() const;
+    unsigned currentReadSpeed() const;  // kB/s selected for the loaded medium
+    unsigned currentWriteSpeed() const; // kB/s
+    int openHandles() const;
+    std::vector<LoggedCommand> commandLog() const;
+    void clearCommandLog();
+
+    // Fault injection
+    void injectSense(int opcode, Sense sense, InjectMode mode, unsigned after = 0);
+    void injectTimeout(int opcode, InjectMode mode, unsigned after = 0);
+    void setVanishAfter(int commands);
+    void setOpenError(int osError);
+    void setNotReady(bool notReady);
+    void setBlankFailure(double atFraction, Sense sense);
+
+private:
+    struct Job;
+    struct Reply;
+
+    Reply dispatch(unsigned handle, const transport::ScsiCommand &command);
+    void settle();
+    void syncBackingFile();
+    double jobProgress() const;
+    const SpeedSet *speedsForDisc() const;
+    unsigned resolveSpeed(unsigned requested, const std::vector<unsigned> &list) const;
+    uint32_t readableBlocks() const;
+    bool discPresent() const;
+
+    Reply testUnitReady();
+    Reply requestSense(const transport::ScsiCommand &command);
+    Reply inquiry(const transport::ScsiCommand &command);
+    Reply getConfiguration(const transport::ScsiCommand &command);
+    Reply readDiscInformation();
+    Reply readTrackInformation(const transport::ScsiCommand &command);
+    Reply readToc(const transport::ScsiCommand &command);
+    Reply readCapacity();
+    Reply readFormatCapacities();
+    Reply modeSense(const transport::ScsiCommand &command);
+    Reply getPerformance(const transport::ScsiCommand &command);
+    Reply setCdSpeed(const transport::ScsiCommand &command);
+    Reply setStreaming(const transport::ScsiCommand &command);
+    Reply preventAllow(unsigned handle, const transport::ScsiCommand &command);
+    Reply startStop(const transport::ScsiCommand &command);
+    Reply blank(const transport::ScsiCommand &command);
+    Reply formatUnit(const transport::ScsiCommand &command);
+    Reply reportKey(const transport::ScsiCommand &command);
+    Reply write10(const transport::ScsiCommand &command);
+    Reply read10(const transport::ScsiCommand &command);
+    Reply getEventStatus(const transport::ScsiCommand &command);
+
+    std::vector<uint8_t> formatList(uint8_t &currentType, uint32_t &currentBlocks) const;
+    void finishJob();
+    void applyBlank(bool full);
+    void applyFormat(uint8_t type, uint32_t blocks);
+    void waitForJob(std::unique_lock<std::mutex> &lock);
+
+    mutable std::mutex FMutex;
+    DriveSpec FSpec;
+    std::shared_ptr<SimClock> FClock;
+    std::string FNode;
+    std::string FStash; // disc content while the tray is open
+    std::optional<DiscSpec> FDisc;
+    bool FTrayOpen = false;
+    bool FDaoOnly = false;
+    uint8_t FBgStatus = 0;
+    std::set<unsigned> FLockHolders;
+    std::set<unsigned> FHandles;
+    unsigned FNextHandle = 1;
+    unsigned FRequestedRead = 0xFFFF;
+    unsigned FRequestedWrite = 0xFFFF;
+    std::optional<Sense> FUnitAttention;
+    std::optional<Sense> FDeferred;
+    bool FNewMediaEvent = false;
+    std::unique_ptr<Job> FJob;
+    unsigned FCommandCount = 0;
+    std::vector<LoggedCommand> FLog;
+};
+
+} // namespace blankora::virtualbay

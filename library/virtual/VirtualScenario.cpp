@@ -1,0 +1,931 @@
+#include "library/virtual/VirtualScenario.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+
+namespace blankora::virtualbay {
+
+namespace {
+
+struct ProfileName
+{
+    uint16_t profile;
+    const char *name;
+};
+
+constexpr ProfileName KProfiles[] = {
+    {0x08, "CD-ROM"},   {0x09, "CD-R"},    {0x0A, "CD-RW"},     {0x10, "DVD-ROM"},
+    {0x11, "DVD-R"},    {0x12, "DVD-RAM"}, {0x13, "DVD-RW RO"}, {0x14, "DVD-RW"},
+    {0x15, "DVD-R DL"}, {0x1A, "DVD+RW"},  {0x1B, "DVD+R"},     {0x20, "DDCD-ROM"},
+    {0x21, "DDCD-R"},   {0x22, "DDCD-RW"}, {0x2A, "DVD+RW DL"}, {0x2B, "DVD+R DL"},
+    {0x40, "BD-ROM"},   {0x41, "BD-R"},    {0x42, "BD-R RRM"},  {0x43, "BD-RE"},
+};
+
+std::string knownProfileNames()
+{
+    std::string names;
+    for (const auto &entry : KProfiles)
+        names += (names.empty() ? "" : ", ") + std::string(entry.name);
+    return names;
+}
+
+const std::map<std::string, std::vector<uint16_t>> &models()
+{
+    static const std::map<std::string, std::vector<uint16_t>> table = {
+        {"cd-rom", {0x08}},
+        {"cd-writer", {0x08, 0x09, 0x0A}},
+        {"dvd-rom", {0x08, 0x10}},
+        {"dvd-writer",
+         {0x08, 0x09, 0x0A, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x1A, 0x1B, 0x2A, 0x2B}},
+        {"bd-writer",
+         {0x08, 0x09, 0x0A, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x1A, 0x1B, 0x2A, 0x2B, 0x40, 0x41,
+          0x42, 0x43}},
+    };
+    return table;
+}
+
+bool isOverwritable(uint16_t profile)
+{
+    return profile == 0x12 || profile == 0x13 || profile == 0x1A || profile == 0x2A ||
+           profile == 0x43;
+}
+
+// Walks a QJsonValue tree keeping the JSON path for messages.
+class Reader
+{
+public:
+    explicit Reader(std::string source) : FSource(std::move(source)) {}
+
+    bool failed() const { return !FError.empty(); }
+    const std::string &error() const { return FError; }
+
+    void fail(const std::string &path, const std::string &what)
+    {
+        if (FError.empty())
+            FError =
+                FSource + ": " + (path.empty() ? std::string("top level") : path) + ": " + what;
+    }
+
+    bool checkKeys(const QJsonObject &object, const std::string &path,
+                   std::initializer_list<const char *> known)
+    {
+        for (auto it = object.begin(); it != object.end(); ++it) {
+            const std::string key = it.key().toStdString();
+            if (std::none_of(known.begin(), known.end(), [&](const char *k) { return key == k; })) {
+                std::string list;
+                for (const char *k : known)
+                    list += (list.empty() ? "" : ", ") + std::string(k);
+                fail(join(path, key), "unknown key (expected one of: " + list + ")");
+                return false;
+            }
+        }
+        return true;
+    }
+
+    static std::string join(const std::string &path, const std::string &key)
+    {
+        return path.empty() ? key : path + "." + key;
+    }
+
+    std::optional<QJsonObject> object(const QJsonValue &value, const std::string &path)
+    {
+        if (!value.isObject()) {
+            fail(path, "expected an object, found " + typeName(value));
+            return std::nullopt;
+        }
+        return value.toObject();
+    }
+
+    std::optional<std::string> string(const QJsonValue &value, const std::string &path)
+    {
+        if (!value.isString()) {
+            fail(path, "expected a string, found " + typeName(value));
+            return std::nullopt;
+        }
+        return value.toString().toStdString();
+    }
+
+    std::optional<bool> boolean(const QJsonValue &value, const std::string &path)
+    {
+        if (!value.isBool()) {
+            fail(path, "expected true or false, found " + typeName(value));
+            return std::nullopt;
+        }
+        return value.toBool();
+    }
+
+    std::optional<double> number(const QJsonValue &value, const std::string &path, double min,
+                                 double max)
+    {
+        if (!value.isDouble()) {
+            fail(path, "expected a number, found " + typeName(value));
+            return std::nullopt;
+        }
+        const double result = value.toDouble();
+        if (!(result >= min && result <= max)) {
+            fail(path, "value " + QString::number(result).toStdString() + " is outside " +
+                           QString::number(min).toStdString() + ".." +
+                           QString::number(max).toStdString());
+            return std::nullopt;
+        }
+        return result;
+    }
+
+    // A number or a "0x.." string, integral.
+    std::optional<uint32_t> integer(const QJsonValue &value, const std::string &path, double max)
+    {
+        if (value.isString()) {
+            bool ok = false;
+            const uint32_t result = value.toString().toUInt(&ok, 0);
+            if (!ok || result > max) {
+                fail(path, "\"" + value.toString().toStdString() + "\" is not a number up to " +
+                               QString::number(max, 'f', 0).toStdString());
+                return std::nullopt;
+            }
+            return result;
+        }
+        const auto result = number(value, path, 0, max);
+        if (!result)
+            return std::nullopt;
+        if (std::floor(*result) != *result) {
+            fail(path, "expected a whole number");
+            return std::nullopt;
+        }
+        return uint32_t(*result);
+    }
+
+    std::optional<Sense> sense(const QJsonValue &value, const std::string &path)
+    {
+        const auto text = string(value, path);
+        if (!text)
+            return std::nullopt;
+        unsigned key, asc, ascq;
+        char tail;
+        if (std::sscanf(text->c_str(), "%x/%x/%x%c", &key, &asc, &ascq, &tail) != 3 || key > 15 ||
+            asc > 255 || ascq > 255) {
+            fail(path, "\"" + *text + "\" is not a sense triple like \"03/51/00\"");
+            return std::nullopt;
+        }
+        return Sense{uint8_t(key), uint8_t(asc), uint8_t(ascq)};
+    }
+
+    std::optional<uint16_t> profile(const QJsonValue &value, const std::string &path)
+    {
+        if (value.isString()) {
+            if (auto known = profileFromName(value.toString().toStdString()))
+                return known;
+        }
+        if (value.isDouble()) {
+            const double number = value.toDouble();
+            for (const auto &entry : KProfiles)
+                if (entry.profile == number)
+                    return entry.profile;
+        }
+        const std::string shown = value.isString() ? "\"" + value.toString().toStdString() + "\""
+                                  : value.isDouble()
+                                      ? QString::number(value.toDouble()).toStdString()
+                                      : typeName(value);
+        fail(path, "unknown profile " + shown + " (known: " + knownProfileNames() + ")");
+        return std::nullopt;
+    }
+
+    static std::string typeName(const QJsonValue &value)
+    {
+        switch (value.type()) {
+        case QJsonValue::Null:
+            return "null";
+        case QJsonValue::Bool:
+            return "a boolean";
+        case QJsonValue::Double:
+            return "a number";
+        case QJsonValue::String:
+            return "a string";
+        case QJsonValue::Array:
+            return "an array";
+        case QJsonValue::Object:
+            return "an object";
+        case QJsonValue::Undefined:
+            break;
+        }
+        return "nothing";
+    }
+
+private:
+    std::string FSource;
+    std::string FError;
+};
+
+std::optional<std::vector<unsigned>> speedList(Reader &reader, const QJsonValue &value,
+                                               const std::string &path)
+{
+    if (!value.isArray()) {
+        reader.fail(path, "expected an array of speeds in kB/s, found " + Reader::typeName(value));
+        return std::nullopt;
+    }
+    std::vector<unsigned> list;
+    const QJsonArray array = value.toArray();
+    for (qsizetype i = 0; i < array.size(); ++i) {
+        const auto speed = reader.integer(array[i], path + "[" + std::to_string(i) + "]", 65534);
+        if (!speed)
+            return std::nullopt;
+        if (*speed == 0) {
+            reader.fail(path + "[" + std::to_string(i) + "]", "a speed must be above 0");
+            return std::nullopt;
+        }
+        list.push_back(*speed);
+    }
+    std::sort(list.begin(), list.end());
+    list.erase(std::unique(list.begin(), list.end()), list.end());
+    return list;
+}
+
+std::optional<int> osErrorCode(Reader &reader, const QJsonValue &value, const std::string &path)
+{
+    static const std::map<std::string, int> names = {
+        {"EACCES", EACCES}, {"EPERM", EPERM}, {"ENOENT", ENOENT}, {"ENXIO", ENXIO},
+        {"ENODEV", ENODEV}, {"EBUSY", EBUSY}, {"EIO", EIO},
+    };
+    if (value.isString()) {
+        const auto found = names.find(value.toString().toStdString());
+        if (found != names.end())
+            return found->second;
+        reader.fail(path, "unknown error \"" + value.toString().toStdString() +
+                              "\" (use EACCES, EPERM, ENOENT, ENXIO, ENODEV, EBUSY or EIO)");
+        return std::nullopt;
+    }
+    const auto number = reader.integer(value, path, 4095);
+    if (!number)
+        return std::nullopt;
+    return int(*number);
+}
+
+bool parseDisc(Reader &reader, const QJsonObject &object, const std::string &path, DriveSpec &drive)
+{
+    if (!reader.checkKeys(object, path,
+                          {"profile", "state", "formatted", "capacityBytes", "usedBytes",
+                           "freeBytes", "tracks", "sessions", "writeProtected", "label", "image"}))
+        return false;
+    DiscSpec disc;
+    if (!object.contains("profile")) {
+        reader.fail(Reader::join(path, "profile"), "missing (e.g. \"CD-RW\")");
+        return false;
+    }
+    const auto profile = reader.profile(object["profile"], Reader::join(path, "profile"));
+    if (!profile)
+        return false;
+    if (!std::binary_search(drive.profiles.begin(), drive.profiles.end(), *profile)) {
+        reader.fail(Reader::join(path, "profile"),
+                    "the drive does not support " + profileName(*profile) + " discs");
+        return false;
+    }
+    disc.profile = *profile;
+    disc.capacityBlocks = defaultCapacityBlocks(*profile);
+    if (object.contains("state")) {
+        const auto state = reader.string(object["state"], Reader::join(path, "state"));
+        if (!state)
+            return false;
+        if (*state == "blank")
+            disc.state = DiscState::Blank;
+        else if (*state == "appendable")
+            disc.state = DiscState::Appendable;
+        else if (*state == "complete")
+            disc.state = DiscState::Complete;
+        else {
+            reader.fail(Reader::join(path, "state"),
+                        "\"" + *state + "\" is not one of blank, appendable, complete");
+            return false;
+        }
+    }
+    if (object.contains("formatted")) {
+        const auto formatted = reader.boolean(object["formatted"], Reader::join(path, "formatted"));
+        if (!formatted)
+            return false;
+        disc.formatted = *formatted;
+    }
+    const auto blocks = [&](const char *key, uint32_t &target) {
+        if (!object.contains(key))
+            return true;
+        const auto bytes = reader.integer(object[key], Reader::join(path, key), 1e12);
+        if (!bytes)
+            return false;
+        target = uint32_t((*bytes + 2047) / 2048);
+        return true;
+    };
+    uint32_t used = UINT32_MAX, freeBlocks = UINT32_MAX;
+    if (!blocks("capacityBytes", disc.capacityBlocks) || !blocks("usedBytes", used) ||
+        !blocks("freeBytes", freeBlocks))
+        return false;
+    for (const char *key : {"tracks", "sessions"}) {
+        if (!object.contains(key))
+            continue;
+        const auto count = reader.integer(object[key], Reader::join(path, key), 99);
+        if (!count)
+            return false;
+        (std::string(key) == "tracks" ? disc.tracks : disc.sessions) = std::max(1u, *count);
+    }
+    if (object.contains("writeProtected")) {
+        const auto flag =
+            reader.boolean(object["writeProtected"], Reader::join(path, "writeProtected"));
+        if (!flag)
+            return false;
+        disc.writeProtected = *flag;
+    }
+    if (object.contains("label")) {
+        const auto label = reader.string(object["label"], Reader::join(path, "label"));
+        if (!label)
+            return false;
+        if (label->size() > 32) {
+            reader.fail(Reader::join(path, "label"), "a volume label has at most 32 characters");
+            return false;
+        }
+        disc.label = *label;
+    }
+    if (object.contains("image")) {
+        const auto image = reader.string(object["image"], Reader::join(path, "image"));
+        if (!image)
+            return false;
+        disc.image = *image;
+    }
+    if (!disc.label.empty() && !disc.image.empty()) {
+        reader.fail(path, "give either \"label\" or \"image\", not both");
+        return false;
+    }
+
+    const bool hasContent = !disc.label.empty() || !disc.image.empty();
+    if (hasContent &&
+        (isOverwritable(disc.profile) ? !disc.formatted : disc.state == DiscState::Blank)) {
+        reader.fail(path, "a blank disc holds no label or image");
+        return false;
+    }
+    if (isOverwritable(disc.profile)) {
+        disc.state = disc.formatted ? DiscState::Complete : DiscState::Blank;
+        if (disc.profile == 0x12 || disc.profile == 0x13)
+            disc.formatted = true;
+        disc.usedBlocks = used != UINT32_MAX ? used : 0;
+    } else if (disc.state == DiscState::Blank) {
+        disc.usedBlocks = 0;
+        disc.tracks = 0;
+        disc.sessions = 0;
+        if (freeBlocks != UINT32_MAX)
+            disc.capacityBlocks = freeBlocks;
+    } else {
+        disc.usedBlocks = used != UINT32_MAX ? used : disc.capacityBlocks / 4;
+        if (disc.state == DiscState::Appendable && freeBlocks != UINT32_MAX)
+            disc.capacityBlocks = disc.usedBlocks + freeBlocks;
+        else if (disc.state == DiscState::Complete)
+            disc.capacityBlocks = std::max(disc.capacityBlocks, disc.usedBlocks);
+    }
+    if (disc.usedBlocks > disc.capacityBlocks) {
+        reader.fail(Reader::join(path, "usedBytes"), "larger than the disc's capacity");
+        return false;
+    }
+    disc.sessions = std::min(disc.sessions, std::max(1u, disc.tracks));
+    drive.disc = disc;
+    return true;
+}
+
+bool parseFaults(Reader &reader, const QJsonObject &object, const std::string &path, Faults &faults)
+{
+    if (!reader.checkKeys(object, path,
+                          {"open", "readOnly", "notReady", "sense", "blankFailsAt",
+                           "blankFailSense", "ejectFails", "lockFails", "blankRefused",
+                           "vanishAfter", "garbage", "progress"}))
+        return false;
+    const auto key = [&](const char *name) { return Reader::join(path, name); };
+    if (object.contains("open")) {
+        const auto code = osErrorCode(reader, object["open"], key("open"));
+        if (!code)
+            return false;
+        faults.openError = *code;
+    }
+    for (const auto &[name, target] :
+         {std::pair{"readOnly", &faults.readOnly}, std::pair{"notReady", &faults.notReady}}) {
+        if (!object.contains(name))
+            continue;
+        const auto flag = reader.boolean(object[name], key(name));
+        if (!flag)
+            return false;
+        *target = *flag;
+    }
+    if (object.contains("sense")) {
+        if (!object["sense"].isArray()) {
+            reader.fail(key("sense"),
+                        "expected an array, found " + Reader::typeName(object["sense"]));
+            return false;
+        }
+        const QJsonArray list = object["sense"].toArray();
+        for (qsizetype i = 0; i < list.size(); ++i) {
+            const std::string itemPath = key("sense") + "[" + std::to_string(i) + "]";
+            const auto item = reader.object(list[i], itemPath);
+            if (!item ||
+                !reader.checkKeys(*item, itemPath, {"opcode", "sense", "timeout", "mode", "after"}))
+                return false;
+            Injection injection;
+            if (item->contains("opcode") && (*item)["opcode"] != QJsonValue("any")) {
+                const auto opcode =
+                    reader.integer((*item)["opcode"], Reader::join(itemPath, "opcode"), 255);
+                if (!opcode)
+                    return false;
+                injection.opcode = int(*opcode);
+            }
+            if (item->contains("timeout")) {
+                const auto flag =
+                    reader.boolean((*item)["timeout"], Reader::join(itemPath, "timeout"));
+                if (!flag)
+                    return false;
+                injection.timeout = *flag;
+            }
+            if (item->contains("sense")) {
+                const auto sense = reader.sense((*item)["sense"], Reader::join(itemPath, "sense"));
+                if (!sense)
+                    return false;
+                injection.sense = *sense;
+            } else if (!injection.timeout) {
+                reader.fail(Reader::join(itemPath, "sense"), "missing (e.g. \"03/11/00\")");
+                return false;
+            }
+            if (item->contains("mode")) {
+                const auto mode = reader.string((*item)["mode"], Reader::join(itemPath, "mode"));
+                if (!mode)
+                    return false;
+                if (*mode != "once" && *mode != "always") {
+                    reader.fail(Reader::join(itemPath, "mode"),
+                                "\"" + *mode + "\" is not one of once, always");
+                    return false;
+                }
+                injection.mode = *mode == "once" ? InjectMode::Once : InjectMode::Always;
+            }
+            if (item->contains("after")) {
+                const auto after =
+                    reader.integer((*item)["after"], Reader::join(itemPath, "after"), 1e9);
+                if (!after)
+                    return false;
+                injection.after = *after;
+            }
+            faults.injections.push_back(injection);
+        }
+    }
+    if (object.contains("blankFailsAt")) {
+        const auto at = reader.number(object["blankFailsAt"], key("blankFailsAt"), 0, 1);
+        if (!at)
+            return false;
+        faults.blankFailsAt = *at;
+    }
+    if (object.contains("blankFailSense")) {
+        const auto sense = reader.sense(object["blankFailSense"], key("blankFailSense"));
+        if (!sense)
+            return false;
+        faults.blankFailSense = *sense;
+    }
+    if (object.contains("blankRefused")) {
+        const auto sense = reader.sense(object["blankRefused"], key("blankRefused"));
+        if (!sense)
+            return false;
+        faults.blankRefused = *sense;
+    }
+    const auto optionalSense = [&](const char *name, Sense fallback, std::optional<Sense> &target) {
+        if (!object.contains(name))
+            return true;
+        if (object[name].isBool()) {
+            if (object[name].toBool())
+                target = fallback;
+            return true;
+        }
+        const auto sense = reader.sense(object[name], key(name));
+        target = sense;
+        return sense.has_value();
+    };
+    if (!optionalSense("ejectFails", Sense{0x04, 0x53, 0x00}, faults.ejectFails) ||
+        !optionalSense("lockFails", Sense{0x05, 0x24, 0x00}, faults.lockFails))
+        return false;
+    if (object.contains("vanishAfter")) {
+        const auto count = reader.integer(object["vanishAfter"], key("vanishAfter"), 1e9);
+        if (!count)
+            return false;
+        faults.vanishAfter = int(*count);
+    }
+    if (object.contains("garbage")) {
+        const QJsonValue garbage = object["garbage"];
+        if (garbage.isBool()) {
+            faults.garbageAll = garbage.toBool();
+        } else if (garbage.isArray()) {
+            const QJsonArray list = garbage.toArray();
+            for (qsizetype i = 0; i < list.size(); ++i) {
+                const auto opcode =
+                    reader.integer(list[i], key("garbage") + "[" + std::to_string(i) + "]", 255);
+                if (!opcode)
+                    return false;
+                faults.garbageOpcodes.insert(int(*opcode));
+            }
+        } else {
+            reader.fail(key("garbage"),
+                        "expected true or a list of opcodes, found " + Reader::typeName(garbage));
+            return false;
+        }
+    }
+    if (object.contains("progress")) {
+        const auto mode = reader.string(object["progress"], key("progress"));
+        if (!mode)
+            return false;
+        if (*mode == "testUnitReady")
+            faults.progress = ProgressReport::TestUnitReady;
+        else if (*mode == "requestSense")
+            faults.progress = ProgressReport::RequestSense;
+        else if (*mode == "none")
+            faults.progress = ProgressReport::None;
+        else {
+            reader.fail(key("progress"),
+                        "\"" + *mode + "\" is not one of testUnitReady, requestSense, none");
+            return false;
+        }
+    }
+    return true;
+}
+
+bool parseDrive(Reader &reader, const QJsonObject &object, const std::string &path, size_t index,
+                DriveSpec &drive)
+{
+    if (!reader.checkKeys(object, path,
+                          {"model", "vendor", "product", "revision", "address", "systemNumber",
+                           "bufferKiB", "profiles", "features", "speeds", "speedRule", "region",
+                           "tray", "mounted", "disc", "timing", "faults"}))
+        return false;
+    const auto key = [&](const char *name) { return Reader::join(path, name); };
+
+    std::string model = "dvd-writer";
+    if (object.contains("model")) {
+        const auto name = reader.string(object["model"], key("model"));
+        if (!name)
+            return false;
+        if (!models().contains(*name)) {
+            reader.fail(key("model"), "\"" + *name +
+                                          "\" is not one of cd-rom, cd-writer, dvd-rom, "
+                                          "dvd-writer, bd-writer");
+            return false;
+        }
+        model = *name;
+    }
+    drive.profiles = models().at(model);
+    static const std::map<std::string, std::string> products = {
+        {"cd-rom", "Virtual CD-ROM"},   {"cd-writer", "Virtual CD-RW"},
+        {"dvd-rom", "Virtual DVD-ROM"}, {"dvd-writer", "Virtual DVD-RW"},
+        {"bd-writer", "Virtual BD-RE"},
+    };
+    drive.product = products.at(model);
+    drive.target = uint8_t(index);
+    drive.systemNumber = int(index);
+    if (model != "cd-rom" && model != "cd-writer")
+        drive.region = RegionState{};
+
+    for (const auto &[name, target] :
+         {std::pair{"vendor", &drive.vendor}, std::pair{"product", &drive.product},
+          std::pair{"revision", &drive.revision}, std::pair{"mounted", &drive.mountPoint}}) {
+        if (!object.contains(name))
+            continue;
+        const auto text = reader.string(object[name], key(name));
+        if (!text)
+            return false;
+        *target = *text;
+    }
+    if (drive.product.find("Virtual") == std::string::npos) {
+        reader.fail(key("product"), "a virtual drive's product name must say \"Virtual\"");
+        return false;
+    }
+    if (drive.vendor.size() > 8 || drive.product.size() > 16 || drive.revision.size() > 4) {
+        reader.fail(path, "vendor, product and revision hold at most 8, 16 and 4 characters");
+        return false;
+    }
+    if (object.contains("address")) {
+        const auto text = reader.string(object["address"], key("address"));
+        if (!text)
+            return false;
+        unsigned h, c, t, l;
+        char tail;
+        if (std::sscanf(text->c_str(), "%u:%u:%u:%u%c", &h, &c, &t, &l, &tail) != 4 || h > 255 ||
+            c > 255 || t > 255 || l > 255) {
+            reader.fail(key("address"), "\"" + *text + "\" is not a SCSI address like \"1:0:0:0\"");
+            return false;
+        }
+        drive.host = uint8_t(h);
+        drive.channel = uint8_t(c);
+        drive.target = uint8_t(t);
+        drive.lun = uint8_t(l);
+    }
+    if (object.contains("systemNumber")) {
+        const auto number = reader.integer(object["systemNumber"], key("systemNumber"), 255);
+        if (!number)
+            return false;
+        drive.systemNumber = int(*number);
+    }
+    if (object.contains("bufferKiB")) {
+        const auto size = reader.integer(object["bufferKiB"], key("bufferKiB"), 65535);
+        if (!size)
+            return false;
+        drive.bufferKiB = *size;
+    }
+    if (object.contains("profiles")) {
+        if (!object["profiles"].isArray()) {
+            reader.fail(key("profiles"),
+                        "expected an array, found " + Reader::typeName(object["profiles"]));
+            return false;
+        }
+        drive.profiles.clear();
+        const QJsonArray list = object["profiles"].toArray();
+        for (qsizetype i = 0; i < list.size(); ++i) {
+            const auto profile =
+                reader.profile(list[i], key("profiles") + "[" + std::to_string(i) + "]");
+            if (!profile)
+                return false;
+            drive.profiles.push_back(*profile);
+        }
+        std::sort(drive.profiles.begin(), drive.profiles.end());
+        drive.profiles.erase(std::unique(drive.profiles.begin(), drive.profiles.end()),
+                             drive.profiles.end());
+    }
+    if (object.contains("features")) {
+        if (!object["features"].isArray()) {
+            reader.fail(key("features"),
+                        "expected an array, found " + Reader::typeName(object["features"]));
+            return false;
+        }
+        std::set<uint16_t> features;
+        const QJsonArray list = object["features"].toArray();
+        for (qsizetype i = 0; i < list.size(); ++i) {
+            const auto code =
+                reader.integer(list[i], key("features") + "[" + std::to_string(i) + "]", 0xFFFF);
+            if (!code)
+                return false;
+            features.insert(uint16_t(*code));
+        }
+        drive.features = features;
+    }
+    for (uint16_t profile : drive.profiles)
+        drive.speeds[profile] = defaultSpeeds(profile);
+    if (object.contains("speeds")) {
+        const auto speeds = reader.object(object["speeds"], key("speeds"));
+        if (!speeds)
+            return false;
+        for (auto it = speeds->begin(); it != speeds->end(); ++it) {
+            const std::string itemPath = key("speeds") + "." + it.key().toStdString();
+            const auto profile = reader.profile(QJsonValue(it.key()), itemPath);
+            const auto entry = profile ? reader.object(it.value(), itemPath) : std::nullopt;
+            if (!entry || !reader.checkKeys(*entry, itemPath, {"read", "write"}))
+                return false;
+            SpeedSet &set = drive.speeds[*profile];
+            for (const auto &[name, target] :
+                 {std::pair{"read", &set.read}, std::pair{"write", &set.write}}) {
+                if (!entry->contains(name))
+                    continue;
+                const auto list = speedList(reader, (*entry)[name], Reader::join(itemPath, name));
+                if (!list)
+                    return false;
+                *target = *list;
+            }
+        }
+    }
+    if (object.contains("speedRule")) {
+        const auto rule = reader.string(object["speedRule"], key("speedRule"));
+        if (!rule)
+            return false;
+        if (*rule != "lower" && *rule != "nearest") {
+            reader.fail(key("speedRule"), "\"" + *rule + "\" is not one of lower, nearest");
+            return false;
+        }
+        drive.speedRule = *rule == "lower" ? SpeedRule::NextLower : SpeedRule::Nearest;
+    }
+    if (object.contains("region")) {
+        if (object["region"].isNull()) {
+            drive.region.reset();
+        } else {
+            const auto region = reader.object(object["region"], key("region"));
+            if (!region ||
+                !reader.checkKeys(*region, key("region"),
+                                  {"typeCode", "vendorResets", "userChanges", "mask", "scheme"}))
+                return false;
+            RegionState state;
+            for (const auto &[name, target, max] :
+                 {std::tuple{"typeCode", &state.typeCode, 3.0},
+                  std::tuple{"vendorResets", &state.vendorResets, 7.0},
+                  std::tuple{"userChanges", &state.userChanges, 7.0},
+                  std::tuple{"mask", &state.mask, 255.0},
+                  std::tuple{"scheme", &state.scheme, 255.0}}) {
+                if (!region->contains(name))
+                    continue;
+                const auto value =
+                    reader.integer((*region)[name], Reader::join(key("region"), name), max);
+                if (!value)
+                    return false;
+                *target = uint8_t(*value);
+            }
+            drive.region = state;
+        }
+    }
+    if (object.contains("tray")) {
+        const auto tray = reader.string(object["tray"], key("tray"));
+        if (!tray)
+            return false;
+        if (*tray != "open" && *tray != "closed") {
+            reader.fail(key("tray"), "\"" + *tray + "\" is not one of open, closed");
+            return false;
+        }
+        drive.trayOpen = *tray == "open";
+    }
+    if (object.contains("disc") && !object["disc"].isNull()) {
+        const auto disc = reader.object(object["disc"], key("disc"));
+        if (!disc || !parseDisc(reader, *disc, key("disc"), drive))
+            return false;
+    }
+    if (object.contains("timing")) {
+        const auto timing = reader.object(object["timing"], key("timing"));
+        if (!timing || !reader.checkKeys(*timing, key("timing"),
+                                         {"commandMs", "blankFastSeconds", "blankFullSeconds",
+                                          "formatFastSeconds", "formatFullSeconds"}))
+            return false;
+        for (const auto &[name, target] :
+             {std::pair{"commandMs", &drive.timing.commandLatencyMs},
+              std::pair{"blankFastSeconds", &drive.timing.blankFastSeconds},
+              std::pair{"blankFullSeconds", &drive.timing.blankFullSeconds},
+              std::pair{"formatFastSeconds", &drive.timing.formatFastSeconds},
+              std::pair{"formatFullSeconds", &drive.timing.formatFullSeconds}}) {
+            if (!timing->contains(name))
+                continue;
+            const auto value =
+                reader.number((*timing)[name], Reader::join(key("timing"), name), 0, 1e7);
+            if (!value)
+                return false;
+            *target = *value;
+        }
+    }
+    if (object.contains("faults")) {
+        const auto faults = reader.object(object["faults"], key("faults"));
+        if (!faults || !parseFaults(reader, *faults, key("faults"), drive.faults))
+            return false;
+    }
+    return true;
+}
+
+std::string positionOf(const std::string &text, int offset)
+{
+    int line = 1, column = 1;
+    for (int i = 0; i < offset && i < int(text.size()); ++i) {
+        if (text[size_t(i)] == '\n') {
+            ++line;
+            column = 1;
+        } else {
+            ++column;
+        }
+    }
+    return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+} // namespace
+
+std::optional<uint16_t> profileFromName(const std::string &name)
+{
+    for (const auto &entry : KProfiles)
+        if (name == entry.name)
+            return entry.profile;
+    return std::nullopt;
+}
+
+std::string profileName(uint16_t profile)
+{
+    for (const auto &entry : KProfiles)
+        if (entry.profile == profile)
+            return entry.name;
+    char text[16];
+    std::snprintf(text, sizeof text, "%04Xh", profile);
+    return text;
+}
+
+uint32_t defaultCapacityBlocks(uint16_t profile)
+{
+    switch (profile) {
+    case 0x08:
+    case 0x09:
+    case 0x0A:
+    case 0x20:
+    case 0x21:
+    case 0x22:
+        return 359849;
+    case 0x11:
+        return 2298496;
+    case 0x12:
+        return 2236704;
+    case 0x15:
+    case 0x2B:
+        return 4171712;
+    case 0x2A:
+        return 4173824;
+    case 0x40:
+    case 0x41:
+    case 0x42:
+        return 12219392;
+    case 0x43:
+        return 11826176;
+    default:
+        return 2295104;
+    }
+}
+
+SpeedSet defaultSpeeds(uint16_t profile)
+{
+    switch (profile) {
+    case 0x08:
+        return {{1764, 4234, 7056}, {}};
+    case 0x09:
+        return {{1764, 4234, 7056}, {2822, 4234, 7056, 8467}};
+    case 0x0A:
+    case 0x22:
+        return {{1764, 4234, 7056}, {706, 1764, 2822, 4234}};
+    case 0x10:
+        return {{5540, 11080, 22160}, {}};
+    case 0x11:
+    case 0x1B:
+        return {{5540, 11080, 22160}, {5540, 11080, 22160}};
+    case 0x12:
+        return {{2770, 4155, 6925}, {2770, 4155, 6925}};
+    case 0x13:
+    case 0x14:
+        return {{5540, 11080}, {2770, 5540, 8310}};
+    case 0x1A:
+    case 0x2A:
+        return {{5540, 11080}, {3324, 5540, 11080}};
+    case 0x15:
+    case 0x2B:
+        return {{5540, 11080}, {3324, 5540, 11080}};
+    case 0x40:
+        return {{4496, 8991, 17982}, {}};
+    case 0x41:
+    case 0x42:
+        return {{4496, 8991, 17982}, {4496, 8991, 17982}};
+    case 0x43:
+        return {{4496, 8991}, {4496, 8991}};
+    default:
+        return {{1764}, {}};
+    }
+}
+
+std::optional<BaySpec> parseScenario(const std::string &json, const std::string &source,
+                                     std::string &error)
+{
+    QJsonParseError parseError{};
+    const QJsonDocument document =
+        QJsonDocument::fromJson(QByteArray::fromStdString(json), &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
+        error = source + ": " + positionOf(json, parseError.offset) + ": " +
+                parseError.errorString().toStdString();
+        return std::nullopt;
+    }
+    Reader reader(source);
+    BaySpec bay;
+    const auto top = reader.object(
+        document.isObject() ? QJsonValue(document.object()) : QJsonValue(document.array()), "");
+    if (top && reader.checkKeys(*top, "", {"timeFactor", "drives"})) {
+        if (top->contains("timeFactor")) {
+            if (const auto factor = reader.number((*top)["timeFactor"], "timeFactor", 0, 1e6))
+                bay.timeFactor = *factor;
+        }
+        if (!top->contains("drives") || !(*top)["drives"].isArray()) {
+            reader.fail("drives",
+                        top->contains("drives")
+                            ? "expected an array, found " + Reader::typeName((*top)["drives"])
+                            : std::string("missing (an array of drives)"));
+        } else {
+            const QJsonArray drives = (*top)["drives"].toArray();
+            for (qsizetype i = 0; i < drives.size() && !reader.failed(); ++i) {
+                const std::string path = "drives[" + std::to_string(i) + "]";
+                DriveSpec drive;
+                const auto object = reader.object(drives[i], path);
+                if (object && parseDrive(reader, *object, path, size_t(i), drive))
+                    bay.drives.push_back(std::move(drive));
+            }
+        }
+    }
+    for (size_t i = 0; i < bay.drives.size() && !reader.failed(); ++i) {
+        for (size_t j = 0; j < i; ++j) {
+            const DriveSpec &a = bay.drives[i], &b = bay.drives[j];
+            if (a.systemNumber == b.systemNumber)
+                reader.fail("drives[" + std::to_string(i) + "].systemNumber",
+                            "already used by drives[" + std::to_string(j) + "]");
+            else if (std::tie(a.host, a.channel, a.target, a.lun) ==
+                     std::tie(b.host, b.channel, b.target, b.lun))
+                reader.fail("drives[" + std::to_string(i) + "].address",
+                            "already used by drives[" + std::to_string(j) + "]");
+        }
+    }
+    if (reader.failed()) {
+        error = reader.error();
+        return std::nullopt;
+    }
+    return bay;
+}
+
+} // namespace blankora::virtualbay
