@@ -1,0 +1,186 @@
+#include "framework/sbBurner.h"
+
+#include "framework/sbActions.h"
+#include "framework/sbCallBack.h"
+#include "framework/sbErase.h"
+#include "framework/sbErrors.h"
+#include "framework/sbLog.h"
+#include "framework/sbMessageBox.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+
+#include <cstring>
+
+namespace {
+
+QString HexVersion(uint32_t Version)
+{
+    return QStringLiteral("%1").arg(Version, 8, 16, QLatin1Char('0')).toUpper();
+}
+
+} // namespace
+
+bool CheckLibraryVersion()
+{
+    return CheckLibraryVersion(StarBurn_GetVersion());
+}
+
+bool CheckLibraryVersion(uint32_t FoundVersion)
+{
+    if (FoundVersion == STARBURN_VERSION) {
+        qDebug().noquote() << QStringLiteral("StarBurn : StarBurn.dll version : 0x") +
+                                  HexVersion(STARBURN_VERSION);
+        return true;
+    }
+    const QString Text =
+        QCoreApplication::translate(
+            "TsbBurner", "StarBurn : Invalid StarBurn.dll version : 0x%1. Expected : 0x%2")
+            .arg(HexVersion(FoundVersion), HexVersion(STARBURN_VERSION));
+    qDebug().noquote() << Text;
+    ShowWarningMessage(Text);
+    return false;
+}
+
+TsbBurner::TsbBurner()
+{
+    // Until the options page hands over its choices the record is all zero.
+    FEraseOptions = TsbEraseOptions{false, 0, 0, false, false};
+}
+
+TsbBurner::~TsbBurner()
+{
+    WaitForEraseThread();
+    DestroyGrabber();
+}
+
+QString LibraryFailureText(const QString &Call, EXCEPTION_NUMBER Code, uint32_t Status,
+                           const char *Text)
+{
+    QString Library;
+    if (Text != nullptr)
+        Library = QString::fromLocal8Bit(
+            Text, static_cast<qsizetype>(strnlen(Text, STARBURN_EXCEPTION_TEXT_SIZE)));
+    return QCoreApplication::translate("TsbBurner",
+                                       "%1 failed, exception %2, status %3, text \"%4\"")
+        .arg(Call, QString::number(Code), QString::number(static_cast<int32_t>(Status)), Library);
+}
+
+QString TsbBurner::FailureText(const QString &Call) const
+{
+    return LibraryFailureText(Call, FExceptionCode, FSystemError, FExceptionText);
+}
+
+void TsbBurner::CreateGrabber()
+{
+    DestroyGrabber();
+    LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_Create (before create)"));
+    if (FTransportType == ttAspi) {
+        FExceptionCode = StarBurn_CdvdBurnerGrabber_Create(
+            &FGrabber, FExceptionText, sizeof(FExceptionText), &FSystemError, &FFailureInfo,
+            LibraryCallback, nullptr, FDeviceAddress.PortID, FDeviceAddress.BusID,
+            FDeviceAddress.TargetID, FDeviceAddress.LUN, 0);
+    } else {
+        const QByteArray Name = FDeviceName.toLocal8Bit();
+        FExceptionCode = StarBurn_CdvdBurnerGrabber_CreateEx(
+            &FGrabber, FExceptionText, sizeof(FExceptionText), &FSystemError, &FFailureInfo,
+            LibraryCallback, nullptr, Name.constData(), 0);
+    }
+    if (FExceptionCode != EN_SUCCESS) {
+        FGrabber = nullptr;
+        FLastMessage = FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_Create()"));
+        LogLibraryCall(FLastMessage);
+        throw EsbError(FLastMessage);
+    }
+    LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_Create (after create): PortID:%1,BusID:%2,"
+                                  "TargetID:%3,LUN:%4")
+                       .arg(FDeviceAddress.PortID)
+                       .arg(FDeviceAddress.BusID)
+                       .arg(FDeviceAddress.TargetID)
+                       .arg(FDeviceAddress.LUN));
+}
+
+void TsbBurner::DestroyGrabber()
+{
+    if (FGrabber == nullptr)
+        return;
+    Release();
+    LogLibraryCall(QStringLiteral("Destroy: Grabber"));
+    StarBurn_Destroy(&FGrabber);
+    FGrabber = nullptr;
+}
+
+void TsbBurner::Lock()
+{
+    FExceptionCode = EN_SUCCESS;
+    if (FGrabber == nullptr)
+        return;
+    LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_Lock"));
+    FExceptionCode = StarBurn_CdvdBurnerGrabber_Lock(
+        FGrabber, FExceptionText, sizeof(FExceptionText), &FSystemError, &FFailureInfo);
+    if (FExceptionCode != EN_SUCCESS) {
+        FLastMessage = FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_Lock()"));
+        LogLibraryCall(FLastMessage);
+        ShowErrorMessage(FLastMessage);
+    }
+}
+
+void TsbBurner::Release()
+{
+    FExceptionCode = EN_SUCCESS;
+    if (FGrabber == nullptr)
+        return;
+    LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_Release"));
+    FExceptionCode = StarBurn_CdvdBurnerGrabber_Release(
+        FGrabber, FExceptionText, sizeof(FExceptionText), &FSystemError, &FFailureInfo);
+    if (FExceptionCode != EN_SUCCESS) {
+        FLastMessage = FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_Release()"));
+        LogLibraryCall(FLastMessage);
+        ShowErrorMessage(FLastMessage);
+    }
+}
+
+void TsbBurner::Cancel()
+{
+    LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_Cancel"));
+    if (FGrabber != nullptr)
+        StarBurn_CdvdBurnerGrabber_Cancel(FGrabber);
+    FCancelled = true;
+}
+
+void TsbBurner::RunEraseThread()
+{
+    WaitForEraseThread();
+    auto Thread = std::make_unique<TsbEraseThread>(this);
+    Thread->OnTerminate = [this](TsbCustomThread *) { EraseThreadTerminated(); };
+    FEraseThread = Thread.get();
+    FEraseThreadHandle = std::move(Thread);
+    FEraseThreadHandle->Resume("sbEraseThread");
+    WaitForEraseThread();
+}
+
+void TsbBurner::WaitForEraseThread()
+{
+    // An event served below may itself have waited for (and joined) the thread.
+    while (FEraseThreadHandle && FEraseThread.load() != nullptr) {
+        if (FEraseThreadHandle->WaitFor(80))
+            break;
+        QCoreApplication::processEvents();
+    }
+    if (!FEraseThreadHandle)
+        return;
+    // The join makes everything the worker wrote into this burner visible here.
+    FEraseThreadHandle->Join();
+    FEraseThreadHandle.reset();
+}
+
+void TsbBurner::EraseThreadTerminated()
+{
+    FEraseThread = nullptr;
+}
+
+void LogLibraryCall(const QString &Text)
+{
+    if (GLogger != nullptr)
+        GLogger->Log(Text, 0);
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "framework/sbTypes.h"
+#include "library/StarBurn.h"
+
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+class TsbCustomThread;
+
+// Compares the loaded library's version with the one this program was built
+// for; a mismatch is written to the debug output and shown as a warning, and
+// the program goes on. Returns whether the versions match.
+bool CheckLibraryVersion();
+bool CheckLibraryVersion(uint32_t FoundVersion);
+
+// The one form in which a failed library call is reported. Call is the
+// function's full name, with "()" where the text has it; Text is the library's
+// NUL-terminated buffer of at most STARBURN_EXCEPTION_TEXT_SIZE bytes.
+QString LibraryFailureText(const QString &Call, EXCEPTION_NUMBER Code, uint32_t Status,
+                           const char *Text);
+
+// Writes a line about a library call to the diagnostic log, if there is one.
+void LogLibraryCall(const QString &Text);
+
+// Stands for the drive chosen in the wizard: the library's device object for
+// it, the choices the pages pass on, the worker thread of the running
+// operation and the error block of the last library call.
+class TsbBurner
+{
+public:
+    TsbBurner();
+    virtual ~TsbBurner();
+    TsbBurner(const TsbBurner &) = delete;
+    TsbBurner &operator=(const TsbBurner &) = delete;
+
+    // Returns once no erase thread runs, serving user-interface events meanwhile.
+    virtual void WaitForEraseThread();
+    // Termination handler of the erase thread; runs on that thread.
+    virtual void EraseThreadTerminated();
+
+    void CreateGrabber();
+    void DestroyGrabber();
+    void Lock();
+    void Release();
+    void Cancel();
+    // Blanks the disc in a worker thread and returns when it has ended.
+    void RunEraseThread();
+
+    // LibraryFailureText for the last call made with this burner's error block.
+    QString FailureText(const QString &Call) const;
+
+    bool IsEraseThreadRunning() const { return FEraseThread.load() != nullptr; }
+
+    QString FLastMessage;
+    TsbDeviceAddress FDeviceAddress;
+    TsbTransportType FTransportType = ttAspi;
+    TsbEraseOptions FEraseOptions;
+    TsbDiscSpace FDiscSpace;
+    DISC_TYPE FDiscType = DISC_TYPE_UNKNOWN;
+    QString FDeviceName;
+    // Set while the erase thread runs; cleared by the thread's termination handler.
+    std::atomic<TsbCustomThread *> FEraseThread{nullptr};
+    std::atomic<bool> FCancelled{false};
+    // Written by the worker only before it ends; read after the join.
+    bool FSucceeded = false;
+    void *FGrabber = nullptr;
+    EXCEPTION_NUMBER FExceptionCode = EN_SUCCESS;
+    uint32_t FSystemError = 0;
+    char FExceptionText[STARBURN_EXCEPTION_TEXT_SIZE] = {};
+    CDB_FAILURE_INFORMATION FFailureInfo = {};
+
+private:
+    // Owns the erase thread from its start until it has been joined.
+    std::unique_ptr<TsbCustomThread> FEraseThreadHandle;
+};

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "framework/sbTypes.h"
+#include "library/StarBurn.h"
+
+#include <QString>
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <vector>
+
+// Region playback control state of a DVD drive: five decimal texts, one per
+// value the drive reports.
+struct TsbDVDRPC
+{
+    bool IsValid = false;
+    std::array<QString, 5> Values;
+};
+
+// What the drive can write with: four probed modes plus a copy of media-format flag 6.
+struct TsbWriteModes
+{
+    std::array<bool, 4> Modes{true, true, true, true};
+    bool MediaFormat6 = false;
+};
+
+// One CD/DVD device as a scan found it: identity, address or system name,
+// capabilities and the disc that was in it at scan time.
+struct TsbDeviceItem
+{
+    QString Vendor;
+    QString Product;
+    QString ProductRevisionLevel;
+    QString DiscLabel;
+    uint32_t BufferSize = 0;
+    TsbDeviceAddress Address{};
+    QString DeviceName;
+    TsbTransportType TransportType = ttSpti;
+    // The call's flags 1 to 5, then 7 to 10, then 6.
+    std::array<bool, 10> SupportedMediaFormats{};
+    std::array<bool, 6> SupportedMediaFormatsExEx{};
+    DISC_TYPE DiscType = DISC_TYPE_UNKNOWN;
+    QString DriveLetter;
+    STARBURN_DISC_INFORMATION DiscInformation{};
+    STARBURN_TRACK_INFORMATION TrackInformation{};
+    STARBURN_TOC_INFORMATION TOCInformation{};
+    TsbDiscSpace DiscSpace{};
+    std::array<bool, 6> ReadModes{};
+    TsbWriteModes WriteModes;
+    TsbDVDRPC DVDRPC;
+
+    // Media-format flag N as the library numbers it (1 to 10).
+    bool MediaFormatFlag(int N) const;
+};
+
+// The identity part of a device record that the device page hands out.
+struct TsbDeviceInfo
+{
+    QString Vendor;
+    QString Product;
+    QString ProductRevisionLevel;
+    uint64_t BufferSize = 0;
+    std::array<bool, 10> SupportedMediaFormats{};
+    std::array<bool, 6> SupportedMediaFormatsExEx{};
+
+    static TsbDeviceInfo FromItem(const TsbDeviceItem &Item);
+};
+
+// The records of one scan, in the order the devices were found. The scan
+// thread writes it; the user-interface thread reads it only after the join.
+class TsbDeviceList
+{
+public:
+    TsbDeviceItem *Items(int Index) const;
+    TsbDeviceItem *Add();
+    int Count() const { return static_cast<int>(FItems.size()); }
+    void Clear() { FItems.clear(); }
+    void Delete(int Index);
+
+    TsbTransportType TransportType = ttSpti;
+    // Written by the user-interface thread while the scan thread reads it.
+    std::atomic<bool> Cancelled{false};
+
+private:
+    std::vector<std::unique_ptr<TsbDeviceItem>> FItems;
+};
+
+// A diagnostic log line written during a scan; a log file that cannot be
+// written must not end the scan half-way, so failures are dropped.
+void LogScanLine(const QString &Text) noexcept;
+
+// The device's block node under SPTI (by system name) or ASPI (by address);
+// empty when the library cannot name it.
+QString ResolveDriveLetter(const TsbDeviceAddress *Address, const char *DeviceName);
+
+// Fills Item from the open device object. Address (ASPI) or DeviceName (SPTI)
+// names the device for its drive; List's cancel flag is read once, before the
+// inserted-disc queries.
+void ReadDeviceInformation(void *Grabber, TsbDeviceItem &Item, const TsbDeviceList &List,
+                           const TsbDeviceAddress *Address, const char *DeviceName);

@@ -1,0 +1,254 @@
+#include "framework/sbDeviceList.h"
+
+#include "framework/sbCallBack.h"
+
+#include <QCoreApplication>
+
+#include <chrono>
+#include <cstring>
+#include <exception>
+
+#include <pthread.h>
+
+namespace {
+
+constexpr int WaitSliceMs = 80;
+constexpr int SptiNameCount = 21;
+// Shown in a failure text when the library leaves the status unset.
+constexpr uint32_t StatusUnset = 31;
+
+QString OpenFailureText(const char *Call, EXCEPTION_NUMBER Code, uint32_t Status, const char *Text)
+{
+    return QStringLiteral("StarBurn_%1() failed, exception %2, status %3, text \"%4\"")
+        .arg(QLatin1String(Call), QString::number(Code),
+             QString::number(static_cast<int32_t>(Status)),
+             QString::fromLocal8Bit(
+                 Text, static_cast<qsizetype>(strnlen(Text, STARBURN_EXCEPTION_TEXT_SIZE))));
+}
+
+} // namespace
+
+TsbDeviceFinder::TsbDeviceFinder() = default;
+
+TsbDeviceFinder::~TsbDeviceFinder()
+{
+    WaitForThread();
+}
+
+void TsbDeviceFinder::FindDevices(bool ShowProgress)
+{
+    struct TDialogRelease
+    {
+        std::unique_ptr<IsbWaitDialog> &Form;
+        ~TDialogRelease() { Form.reset(); }
+    } Release{FProgressForm};
+
+    if (ShowProgress && FWaitDialogFactory)
+        FProgressForm = FWaitDialogFactory();
+    if (FProgressForm) {
+        FDevices.Cancelled = false;
+        FProgressForm->SetCaption(
+            QCoreApplication::translate("TsbDeviceFinder", "Scanning devices"));
+        FProgressForm->SetCancelVisible(true);
+        FProgressForm->SetInfoText(FInfoText);
+        FProgressForm->ShowDialog();
+        FProgressForm->SetOnCancel([this] { CancelScan(); });
+        QCoreApplication::processEvents();
+    }
+
+    // An earlier scan's thread may still fill the list: it must end before the
+    // list is cleared under it.
+    WaitForThread();
+    FDevices.Clear();
+    FDevices.TransportType = FTransportType;
+
+    auto Thread = std::make_unique<TsbDeviceFinderThread>(&FDevices);
+    Thread->SetOnTerminate([this](TsbDeviceFinderThread *Sender) { ThreadTerminated(Sender); });
+    FThread = Thread.get();
+    FThreadHandle = std::move(Thread);
+    FThreadHandle->Start();
+    WaitForThread();
+
+    if (FProgressForm)
+        FProgressForm->HideDialog();
+}
+
+void TsbDeviceFinder::CancelScan()
+{
+    FDevices.Cancelled = true;
+}
+
+void TsbDeviceFinder::WaitForThread()
+{
+    // Re-read the member on every round: events processed here may start a
+    // nested scan, which joins the thread itself.
+    while (FThreadHandle) {
+        if (!FThreadHandle->WaitFor(WaitSliceMs) && FThread.load() != nullptr) {
+            if (QCoreApplication::instance() != nullptr)
+                QCoreApplication::processEvents();
+            continue;
+        }
+        FThreadHandle->Join();
+        FThreadHandle.reset();
+    }
+}
+
+void TsbDeviceFinder::ThreadTerminated(TsbDeviceFinderThread *)
+{
+    FThread = nullptr;
+}
+
+TsbDeviceFinderThread::TsbDeviceFinderThread(TsbDeviceList *Devices)
+    : FDevices(Devices), FTransportType(Devices->TransportType)
+{}
+
+TsbDeviceFinderThread::~TsbDeviceFinderThread()
+{
+    Join();
+}
+
+void TsbDeviceFinderThread::Start()
+{
+    FFinishedFuture = FFinished.get_future();
+    FThread = std::thread([this] { Run(); });
+}
+
+bool TsbDeviceFinderThread::WaitFor(int Milliseconds)
+{
+    return !FFinishedFuture.valid() ||
+           FFinishedFuture.wait_for(std::chrono::milliseconds(Milliseconds)) ==
+               std::future_status::ready;
+}
+
+void TsbDeviceFinderThread::Join()
+{
+    if (FThread.joinable())
+        FThread.join();
+}
+
+void TsbDeviceFinderThread::Run()
+{
+    pthread_setname_np(pthread_self(), "DeviceScan");
+    try {
+        Execute();
+    } catch (const std::exception &Error) {
+        LogScanLine(
+            QStringLiteral("Device scan ended: %1").arg(QString::fromLocal8Bit(Error.what())));
+    } catch (...) {
+        LogScanLine(QStringLiteral("Device scan ended by an unknown error"));
+    }
+    DoTerminate();
+    FFinished.set_value();
+}
+
+void TsbDeviceFinderThread::DoTerminate()
+{
+    if (FOnTerminate)
+        FOnTerminate(this);
+}
+
+void TsbDeviceFinderThread::Execute()
+{
+    if (FTransportType == ttSpti) {
+        for (int N = 0; N < SptiNameCount; ++N) {
+            const QByteArray Name = "CdRom" + QByteArray::number(N);
+            char Text[STARBURN_EXCEPTION_TEXT_SIZE] = {};
+            uint32_t Status = StatusUnset;
+            CDB_FAILURE_INFORMATION Failure{};
+            void *Grabber = nullptr;
+            const EXCEPTION_NUMBER Code =
+                StarBurn_CdvdBurnerGrabber_CreateEx(&Grabber, Text, sizeof(Text), &Status, &Failure,
+                                                    nullptr, nullptr, Name.constData(), 1);
+            if (Grabber != nullptr)
+                StarBurn_Destroy(&Grabber);
+            if (Code != EN_SUCCESS)
+                continue;
+            HandleDeviceFound(FDevices, nullptr, Name.constData());
+        }
+    } else if (FTransportType == ttAspi) {
+        LogScanLine(QStringLiteral("FindDevice"));
+        StarBurn_FindDevice(STARBURN_DEVICE_TYPE_CDROM, 0, LibraryCallback, FDevices);
+    }
+}
+
+void HandleDeviceFound(TsbDeviceList *List, const STARBURN_DEVICE_ADDRESS *Address,
+                       const char *Name)
+{
+    if (List == nullptr || List->Cancelled.load())
+        return;
+
+    void *Grabber = nullptr;
+    TsbDeviceItem *Added = nullptr;
+    // This runs inside the library's enumeration: nothing may escape into it.
+    try {
+        char Text[STARBURN_EXCEPTION_TEXT_SIZE] = {};
+        uint32_t Status = StatusUnset;
+        CDB_FAILURE_INFORMATION Failure{};
+        TsbDeviceAddress DeviceAddress;
+        if (List->TransportType == ttAspi) {
+            if (Address == nullptr) {
+                LogScanLine(QStringLiteral("Device found without an address: skipped"));
+                return;
+            }
+            DeviceAddress = TsbDeviceAddress::FromLibrary(*Address);
+            if (DeviceAddress.IsValid) {
+                Added = List->Add();
+                Added->Address = DeviceAddress;
+            }
+            LogScanLine(QStringLiteral("CdvdBurnerGrabber_Create (before create)"));
+            const EXCEPTION_NUMBER Code = StarBurn_CdvdBurnerGrabber_Create(
+                &Grabber, Text, sizeof(Text), &Status, &Failure, nullptr, nullptr,
+                DeviceAddress.PortID, DeviceAddress.BusID, DeviceAddress.TargetID,
+                DeviceAddress.LUN, 1);
+            if (Code != EN_SUCCESS) {
+                if (Grabber != nullptr)
+                    StarBurn_Destroy(&Grabber);
+                LogScanLine(OpenFailureText("CdvdBurnerGrabber_Create", Code, Status, Text));
+            } else {
+                LogScanLine(QStringLiteral("CdvdBurnerGrabber_Create (after create): PortID:%1,"
+                                           "BusID:%2,TargetID:%3,LUN:%4")
+                                .arg(DeviceAddress.PortID)
+                                .arg(DeviceAddress.BusID)
+                                .arg(DeviceAddress.TargetID)
+                                .arg(DeviceAddress.LUN));
+                if (Added == nullptr)
+                    Added = List->Add();
+                Added->TransportType = ttAspi;
+            }
+        } else {
+            if (Name == nullptr) {
+                LogScanLine(QStringLiteral("Device found without a name: skipped"));
+                return;
+            }
+            const EXCEPTION_NUMBER Code = StarBurn_CdvdBurnerGrabber_CreateEx(
+                &Grabber, Text, sizeof(Text), &Status, &Failure, nullptr, nullptr, Name, 1);
+            if (Code != EN_SUCCESS) {
+                if (Grabber != nullptr)
+                    StarBurn_Destroy(&Grabber);
+                LogScanLine(OpenFailureText("CdvdBurnerGrabber_CreateEx", Code, Status, Text));
+            } else {
+                Added = List->Add();
+                Added->DeviceName = QString::fromLocal8Bit(Name);
+                Added->TransportType = ttSpti;
+            }
+        }
+        if (Grabber != nullptr)
+            ReadDeviceInformation(Grabber, *Added, *List,
+                                  List->TransportType == ttAspi ? &DeviceAddress : nullptr,
+                                  List->TransportType == ttAspi ? nullptr : Name);
+    } catch (const std::exception &Error) {
+        LogScanLine(QStringLiteral("Reading a device failed: %1")
+                        .arg(QString::fromLocal8Bit(Error.what())));
+    } catch (...) {
+        LogScanLine(QStringLiteral("Reading a device failed"));
+    }
+
+    if (Grabber != nullptr) {
+        LogScanLine(QStringLiteral("Destroy: Grabber"));
+        StarBurn_Destroy(&Grabber);
+        // Only the record this call was filling is dropped, never a finished one.
+        if (List->Cancelled.load() && Added != nullptr && List->Count() > 0 &&
+            List->Items(List->Count() - 1) == Added)
+            List->Delete(List->Count() - 1);
+    }
+}

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "framework/sbDevice.h"
+#include "framework/sbWaitDialog.h"
+#include "library/StarBurn.h"
+
+#include <QString>
+
+#include <atomic>
+#include <future>
+#include <memory>
+#include <thread>
+
+class TsbDeviceFinderThread;
+
+// Finds the CD/DVD devices of the machine in a worker thread and keeps the
+// result of the last scan. The user-interface thread keeps processing events
+// while it waits, optionally behind a wait dialog whose Cancel stops the scan.
+class TsbDeviceFinder
+{
+public:
+    TsbDeviceFinder();
+    virtual ~TsbDeviceFinder();
+    TsbDeviceFinder(const TsbDeviceFinder &) = delete;
+    TsbDeviceFinder &operator=(const TsbDeviceFinder &) = delete;
+
+    // Runs one complete scan; the result is in Devices() afterwards.
+    void FindDevices(bool ShowProgress);
+    // Asks the running scan to skip every further device.
+    void CancelScan();
+    // Returns when no scan thread runs, processing events meanwhile.
+    virtual void WaitForThread();
+
+    TsbDeviceList *Devices() { return &FDevices; }
+    const TsbDeviceList *Devices() const { return &FDevices; }
+
+    void SetWaitDialogFactory(TsbWaitDialogFactory Factory) { FWaitDialogFactory = Factory; }
+    // Only while a scan with dialog runs; none otherwise.
+    IsbWaitDialog *ProgressForm() const { return FProgressForm.get(); }
+    bool IsScanning() const { return FThread.load() != nullptr; }
+
+    TsbTransportType FTransportType = ttSpti;
+    QString FInfoText;
+
+protected:
+    // Termination handler of the scan thread; runs on that thread as its last act.
+    virtual void ThreadTerminated(TsbDeviceFinderThread *Sender);
+
+private:
+    std::atomic<TsbDeviceFinderThread *> FThread{nullptr};
+    std::unique_ptr<TsbDeviceFinderThread> FThreadHandle;
+    TsbDeviceList FDevices;
+    std::unique_ptr<IsbWaitDialog> FProgressForm;
+    TsbWaitDialogFactory FWaitDialogFactory;
+};
+
+// One scan: probes the system device names (SPTI) or runs the library's own
+// enumeration (ASPI) and fills the borrowed list through HandleDeviceFound.
+class TsbDeviceFinderThread
+{
+public:
+    using TerminateHandler = std::function<void(TsbDeviceFinderThread *)>;
+
+    explicit TsbDeviceFinderThread(TsbDeviceList *Devices);
+    virtual ~TsbDeviceFinderThread();
+    TsbDeviceFinderThread(const TsbDeviceFinderThread &) = delete;
+    TsbDeviceFinderThread &operator=(const TsbDeviceFinderThread &) = delete;
+
+    void SetOnTerminate(TerminateHandler Handler) { FOnTerminate = std::move(Handler); }
+    void Start();
+    // True when the thread has ended within the time-out.
+    bool WaitFor(int Milliseconds);
+    // Joins the thread; call after WaitFor has reported its end.
+    void Join();
+
+protected:
+    virtual void DoTerminate();
+    virtual void Execute();
+
+private:
+    void Run();
+
+    TsbDeviceList *FDevices;
+    TsbTransportType FTransportType;
+    TerminateHandler FOnTerminate;
+    std::promise<void> FFinished;
+    std::future<void> FFinishedFuture;
+    std::thread FThread;
+};
+
+// The device-found branch of the library callback: opens the device, fills a
+// record of List and releases the device again. Address or Name may be null.
+void HandleDeviceFound(TsbDeviceList *List, const STARBURN_DEVICE_ADDRESS *Address,
+                       const char *Name);

@@ -1,0 +1,138 @@
+#include "framework/sbMainForm.h"
+
+#include "framework/sbActions.h"
+#include "framework/sbBurner.h"
+#include "framework/sbDockForm.h"
+#include "framework/sbErrors.h"
+#include "framework/sbLog.h"
+#include "library/StarBurn.h"
+
+TsbMainForm::TsbMainForm(QWidget *parent)
+    : QWidget(parent), FLog(std::make_unique<TsbLog>()),
+      FActionList(std::make_unique<TsbActionList>()), FBurner(std::make_unique<TsbBurner>())
+{}
+
+// The burner goes first: it waits for its worker thread and destroys the
+// drive's device object while the library session is still open.
+TsbMainForm::~TsbMainForm()
+{
+    FBurner.reset();
+    FActionList.reset();
+    FLog.reset();
+    StopLibrary();
+}
+
+void TsbMainForm::InitPageOrder()
+{
+    FPageOrder.clear();
+}
+
+int TsbMainForm::GetNextPage(int Index)
+{
+    const qsizetype at = FPageOrder.indexOf(QString::number(Index));
+    if (at < 0 || at + 1 >= FPageOrder.size())
+        return -1;
+    return FPageOrder.at(at + 1).toInt();
+}
+
+int TsbMainForm::GetPrevPage(int Index)
+{
+    const qsizetype at = FPageOrder.indexOf(QString::number(Index));
+    if (at <= 0)
+        return -1;
+    return FPageOrder.at(at - 1).toInt();
+}
+
+void TsbMainForm::PageWorkBegin(QObject *Sender)
+{
+    Q_UNUSED(Sender);
+    FCanClose = false;
+}
+
+void TsbMainForm::PageWorkEnd(QObject *Sender)
+{
+    Q_UNUSED(Sender);
+    UpdateButtons();
+    FCanClose = true;
+}
+
+void TsbMainForm::CollectPageLog(TsbDockForm *Page, int Index)
+{
+    if (Page == nullptr)
+        return;
+    const TsbLog *pageLog = Page->GetPageLog();
+    if (pageLog == nullptr)
+        return;
+    for (int i = 0; i < pageLog->Count(); ++i) {
+        TsbLogItem *line = FLog->Add();
+        line->Assign(*pageLog->Items(i));
+        line->PageOwner = Index;
+    }
+}
+
+void TsbMainForm::CollectPageActions(TsbDockForm *Page, int Index)
+{
+    if (Page == nullptr)
+        return;
+    const TsbActionList *pageActions = Page->GetPageActions();
+    if (pageActions == nullptr)
+        return;
+    for (int i = 0; i < pageActions->Count(); ++i) {
+        TsbActionItem *item = FActionList->Add();
+        item->Assign(*pageActions->Items(i));
+        item->FPageOwner = Index;
+    }
+}
+
+void TsbMainForm::UpdateButtons() {}
+
+void TsbMainForm::DropPageLog(int Index)
+{
+    FLog->TruncateFrom(Index);
+}
+
+void TsbMainForm::DropPageActions(int Index)
+{
+    FActionList->TruncateFrom(Index);
+}
+
+bool TsbMainForm::ValidatePage()
+{
+    return true;
+}
+
+void TsbMainForm::PageBack(int PageLeft, int PageEntered)
+{
+    Q_UNUSED(PageLeft);
+    Q_UNUSED(PageEntered);
+}
+
+void TsbMainForm::BeforePageChange() {}
+
+void TsbMainForm::UpdateTexts() {}
+
+void TsbMainForm::StartLibrary()
+{
+    if (FLibraryStarted)
+        return;
+    LogLibraryCall(QStringLiteral("UpStartEx"));
+    const EXCEPTION_NUMBER code = StarBurn_UpStartEx();
+    if (code != EN_SUCCESS) {
+        const QString text =
+            QStringLiteral("StarBurn_UpStartEx() failed, exception %1").arg(static_cast<int>(code));
+        LogLibraryCall(text);
+        throw EsbError(text);
+    }
+    FLibraryStarted = true;
+}
+
+void TsbMainForm::StopLibrary()
+{
+    try {
+        LogLibraryCall(QStringLiteral("DownShut"));
+        StarBurn_DownShut();
+    } catch (...) {
+        // Closing the session must not stop the program's end.
+    }
+    FLibraryStarted = false;
+}

@@ -1,0 +1,136 @@
+#include "framework/sbSpeedList.h"
+
+#include "framework/sbBurner.h"
+#include "framework/sbErrors.h"
+#include "framework/sbTypes.h"
+
+#include <QCoreApplication>
+
+#include <array>
+#include <span>
+
+namespace {
+
+constexpr uint32_t UnitSpeedDVD = 1385;
+constexpr uint32_t UnitSpeedCD = 176;
+constexpr std::array<uint32_t, 10> LadderDVD{1385, 2770, 3324,  4155,  5540,
+                                             6925, 8310, 11080, 16620, 22160};
+constexpr std::array<uint32_t, 16> LadderCD{176,  353,  387,  528,  706,  1056, 1400, 1760,
+                                            2112, 2800, 3250, 4224, 7040, 7744, 8448, 9152};
+
+} // namespace
+
+TsbDiscSpeedList::TsbDiscSpeedList() = default;
+
+TsbDiscSpeedList::~TsbDiscSpeedList() = default;
+
+TsbDiscSpeedItem *TsbDiscSpeedList::Items(int Index) const
+{
+    if (Index < 0 || Index >= Count())
+        return nullptr;
+    return FItems[static_cast<size_t>(Index)].get();
+}
+
+TsbDiscSpeedItem *TsbDiscSpeedList::Add()
+{
+    FItems.push_back(std::make_unique<TsbDiscSpeedItem>());
+    return FItems.back().get();
+}
+
+TsbDiscSpeedItem *TsbDiscSpeedList::FindBySpeedInPoint(int32_t SpeedInPoint) const
+{
+    for (const auto &Item : FItems) {
+        if (Item->SpeedInPoint == SpeedInPoint)
+            return Item.get();
+    }
+    return nullptr;
+}
+
+void TsbDiscSpeedList::UpdateSpeedTexts()
+{
+    for (const auto &Item : FItems) {
+        Item->StrSpeed = QCoreApplication::translate("TsbDiscSpeedList", "%1.0x (%2 KB/sec)")
+                             .arg(Item->SpeedInPoint)
+                             .arg(Item->SpeedInSize);
+    }
+}
+
+void TsbDiscSpeedList::BuildSpeedList(TsbBurner *Burner)
+{
+    Clear();
+    if (Burner == nullptr)
+        throw EsbError(QCoreApplication::translate(
+            "TsbDiscSpeedList", "No drive is open. Go back and choose a device."));
+    TsbBurner &B = *Burner;
+
+    LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_TestUnitReady"));
+    B.FExceptionCode = StarBurn_CdvdBurnerGrabber_TestUnitReady(
+        B.FGrabber, B.FExceptionText, sizeof(B.FExceptionText), &B.FSystemError, &B.FFailureInfo);
+    if (B.FExceptionCode != EN_SUCCESS)
+        LogLibraryCall(B.FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_TestUnitReady()")));
+
+    LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_GetDiscInformation"));
+    STARBURN_DISC_INFORMATION DiscInformation{};
+    B.FExceptionCode = StarBurn_CdvdBurnerGrabber_GetDiscInformation(
+        B.FGrabber, B.FExceptionText, sizeof(B.FExceptionText), &B.FSystemError, &B.FFailureInfo,
+        &DiscInformation);
+    if (B.FExceptionCode != EN_SUCCESS)
+        LogLibraryCall(
+            B.FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_GetDiscInformation()")));
+
+    LogLibraryCall(
+        QStringLiteral("CdvdBurnerGrabber_SetSpeeds: ReadSpeed: 65535,WriteSpeed: 65535"));
+    B.FExceptionCode = StarBurn_CdvdBurnerGrabber_SetSpeeds(
+        B.FGrabber, B.FExceptionText, sizeof(B.FExceptionText), &B.FSystemError, &B.FFailureInfo,
+        STARBURN_SPEED_MAX, STARBURN_SPEED_MAX);
+    if (B.FExceptionCode != EN_SUCCESS) {
+        B.FLastMessage = B.FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_SetSpeeds()"));
+        LogLibraryCall(B.FLastMessage);
+        throw EsbError(B.FLastMessage);
+    }
+
+    LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_GetSpeeds"));
+    uint32_t CurrentRead = 0;
+    uint32_t MaximumRead = 0;
+    uint32_t CurrentWrite = 0;
+    uint32_t MaximumWrite = 0;
+    B.FExceptionCode = StarBurn_CdvdBurnerGrabber_GetSpeeds(
+        B.FGrabber, B.FExceptionText, sizeof(B.FExceptionText), &B.FSystemError, &B.FFailureInfo,
+        &CurrentRead, &MaximumRead, &CurrentWrite, &MaximumWrite);
+    MaxReadSpeed = MaximumRead;
+    MaxWriteSpeed = MaximumWrite;
+    if (B.FExceptionCode != EN_SUCCESS) {
+        const QString Text =
+            B.FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_GetSpeeds()"));
+        LogLibraryCall(Text);
+        throw EsbError(Text);
+    }
+    LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_GetSpeeds: CurrentReadSpeed: %1,"
+                                  "MaximumReadSpeed: %2,CurrentWriteSpeed: %3,"
+                                  "MaximumWriteSpeed: %4")
+                       .arg(CurrentRead)
+                       .arg(MaximumRead)
+                       .arg(CurrentWrite)
+                       .arg(MaximumWrite));
+
+    const bool IsDVD = IsDVDDiscType(B.FDiscType);
+    const uint32_t UnitSpeed = IsDVD ? UnitSpeedDVD : UnitSpeedCD;
+    const std::span<const uint32_t> Ladder =
+        IsDVD ? std::span<const uint32_t>(LadderDVD) : std::span<const uint32_t>(LadderCD);
+    // A value the drive does not take just reports back a speed already listed.
+    for (const uint32_t WriteSpeed : Ladder) {
+        B.FExceptionCode = StarBurn_CdvdBurnerGrabber_SetSpeeds(
+            B.FGrabber, B.FExceptionText, sizeof(B.FExceptionText), &B.FSystemError,
+            &B.FFailureInfo, CurrentRead, WriteSpeed);
+        B.FExceptionCode = StarBurn_CdvdBurnerGrabber_GetSpeeds(
+            B.FGrabber, B.FExceptionText, sizeof(B.FExceptionText), &B.FSystemError,
+            &B.FFailureInfo, &CurrentRead, &MaximumRead, &CurrentWrite, &MaximumWrite);
+        const auto Factor = static_cast<int32_t>(CurrentWrite / UnitSpeed);
+        if (FindBySpeedInPoint(Factor) == nullptr) {
+            TsbDiscSpeedItem *Item = Add();
+            Item->SpeedInPoint = Factor;
+            Item->SpeedInSize = static_cast<int32_t>(CurrentWrite);
+        }
+    }
+    UpdateSpeedTexts();
+}

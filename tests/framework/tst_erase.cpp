@@ -1,0 +1,296 @@
+#include "framework/sbErase.h"
+
+#include "framework/sbBurner.h"
+#include "framework/sbCallBack.h"
+#include "framework/sbErrors.h"
+#include "framework/sbMessageBox.h"
+#include "library/StarBurn.h"
+#include "support/ScenarioBuilder.h"
+
+#include <QJsonArray>
+#include <QTest>
+#include <QTimer>
+
+using blankora::test::ScenarioBuilder;
+using blankora::virtualbay::VirtualBay;
+
+namespace {
+
+constexpr uint8_t OpBlank = 0xA1;
+
+struct TLine
+{
+    QString Text;
+    TsbLogItemType Kind;
+};
+
+} // namespace
+
+// Runs the erase action the way the operation page does, on one virtual
+// CD-RW drive whose blank takes a minute of drive time.
+class TestErase : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void interval_data();
+    void interval();
+    void successfulRunLogsInOrderAndEjects();
+    void failedBlankGivesOneErrorAndNoEject();
+    void failedSpeedSettingRunsNoBlank();
+    void failedEjectStillCompletes();
+    void estimateTimerOnlyWhenAsked_data();
+    void estimateTimerOnlyWhenAsked();
+
+private:
+    void OpenDrive(const QJsonObject &Faults = {}, double TimeFactor = 1000);
+    // Runs the action; returns the raised text, empty when it completed.
+    QString Run();
+    QStringList Texts() const;
+    bool BlankWasSent() const;
+
+    std::unique_ptr<ScenarioBuilder> FScenario;
+    std::shared_ptr<VirtualBay> FBay;
+    std::unique_ptr<TsbCallBackEventer> FEventer;
+    std::unique_ptr<TsbBurner> FBurner;
+    std::unique_ptr<TsbEraseAction> FAction;
+    std::unique_ptr<TsbActionList> FList;
+    QList<TLine> FLines;
+    QStringList FBoxes;
+    TsbMessageBoxHook FPreviousHook;
+};
+
+void TestErase::init()
+{
+    FLines.clear();
+    FBoxes.clear();
+    FPreviousHook =
+        SetMessageBoxHook([this](const TsbMessageBoxRecord &Record) { FBoxes << Record.Text; });
+    FEventer = std::make_unique<TsbCallBackEventer>();
+    GCallBackEventer = FEventer.get();
+}
+
+void TestErase::cleanup()
+{
+    FList.reset();
+    FAction.reset();
+    FBurner.reset();
+    StarBurn_DownShut();
+    VirtualBay::install(nullptr);
+    FBay.reset();
+    FScenario.reset();
+    GCallBackEventer = nullptr;
+    FEventer.reset();
+    SetMessageBoxHook(FPreviousHook);
+}
+
+void TestErase::OpenDrive(const QJsonObject &Faults, double TimeFactor)
+{
+    QJsonObject Extra{
+        {"address", "1:0:0:0"},
+        {"speedRule", "lower"},
+        {"speeds", QJsonObject{{"CD-RW", QJsonObject{{"read", QJsonArray{1764}},
+                                                     {"write", QJsonArray{706, 1764}}}}}},
+        {"timing", QJsonObject{{"blankFastSeconds", 60}}}};
+    if (!Faults.isEmpty())
+        Extra.insert("faults", Faults);
+    FScenario = std::make_unique<ScenarioBuilder>();
+    FScenario->timeFactor(TimeFactor).drive("cd-writer", "CD-RW", "complete", Extra);
+    FBay = FScenario->build();
+    QVERIFY2(FBay, FScenario->lastError().c_str());
+    VirtualBay::install(FBay);
+    QCOMPARE(int(StarBurn_UpStartEx()), int(EN_SUCCESS));
+
+    FBurner = std::make_unique<TsbBurner>();
+    FBurner->FDeviceAddress = TsbDeviceAddress{1, 1, 0, 0, 0};
+    FBurner->FDiscType = DISC_TYPE_CDRW;
+    try {
+        FBurner->CreateGrabber();
+    } catch (const EsbError &Error) {
+        QFAIL(qPrintable(Error.Message()));
+    }
+    FBurner->Lock();
+    FBurner->FEraseOptions = TsbEraseOptions{};
+    FBurner->FEraseOptions.SpeedInPoint = 10;
+    FBurner->FEraseOptions.SpeedInSize = 1764;
+    FBurner->FSucceeded = true;
+
+    FAction = std::make_unique<TsbEraseAction>();
+    FList = std::make_unique<TsbActionList>();
+    FList->Add()->FAction = FAction.get();
+    FList->FOnMessage = [this](QObject *, const QString &Text, TsbLogItemType Kind) {
+        FLines << TLine{Text, Kind};
+    };
+    FList->BindActions();
+    FList->FBurner = FBurner.get();
+}
+
+QString TestErase::Run()
+{
+    try {
+        FAction->Execute(FList->Items(0));
+    } catch (const EsbError &Error) {
+        return Error.Message();
+    }
+    return QString();
+}
+
+QStringList TestErase::Texts() const
+{
+    QStringList Result;
+    for (const TLine &Line : FLines)
+        Result << Line.Text;
+    return Result;
+}
+
+bool TestErase::BlankWasSent() const
+{
+    for (const auto &Command : FBay->drive(0).commandLog()) {
+        if (!Command.cdb.empty() && Command.cdb[0] == OpBlank)
+            return true;
+    }
+    return false;
+}
+
+void TestErase::interval_data()
+{
+    QTest::addColumn<bool>("full");
+    QTest::addColumn<quint64>("totalBytes");
+    QTest::addColumn<int>("discType");
+    QTest::addColumn<quint32>("writeSpeed");
+    QTest::addColumn<int>("interval");
+
+    QTest::newRow("full") << true << quint64(737280000) << int(DISC_TYPE_CDRW) << quint32(1764)
+                          << 4081;
+    QTest::newRow("fast cd") << false << quint64(0) << int(DISC_TYPE_CDRW) << quint32(1764) << 261;
+    QTest::newRow("fast dvd") << false << quint64(0) << int(DISC_TYPE_DVDPLUSRW) << quint32(2770)
+                              << 1663;
+    QTest::newRow("fast dvd-r dl counts as cd")
+        << false << quint64(0) << int(DISC_TYPE_DVDR_DL) << quint32(1764) << 261;
+    QTest::newRow("no write speed, no estimate")
+        << true << quint64(737280000) << int(DISC_TYPE_CDRW) << quint32(0) << 0;
+    QTest::newRow("empty disc, full")
+        << true << quint64(0) << int(DISC_TYPE_CDRW) << quint32(1764) << 0;
+}
+
+void TestErase::interval()
+{
+    QFETCH(bool, full);
+    QFETCH(quint64, totalBytes);
+    QFETCH(int, discType);
+    QFETCH(quint32, writeSpeed);
+    QFETCH(int, interval);
+
+    QCOMPARE(EraseProgressInterval(full, totalBytes, DISC_TYPE(discType), writeSpeed), interval);
+}
+
+void TestErase::successfulRunLogsInOrderAndEjects()
+{
+    OpenDrive();
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(Run(), QString());
+
+    QCOMPARE(Texts(),
+             (QStringList{"Erase started", "Erase speed: 10.0x", "Eject disc", "Erase completed"}));
+    for (const TLine &Line : FLines)
+        QCOMPARE(Line.Kind, litInfo);
+    QVERIFY(FBurner->FSucceeded);
+    QVERIFY(FBay->drive(0).discBlank());
+    QCOMPARE(int(FBay->drive(0).trayState()), int(blankora::virtualbay::TrayState::Open));
+    QVERIFY(FBoxes.isEmpty());
+}
+
+void TestErase::failedBlankGivesOneErrorAndNoEject()
+{
+    OpenDrive(QJsonObject{{"blankFailsAt", 0.5}});
+    if (QTest::currentTestFailed())
+        return;
+    const QString Raised = Run();
+
+    QVERIFY2(Raised.startsWith("StarBurn_CdvdBurnerGrabber_Blank failed, exception "),
+             qPrintable(Raised));
+    QCOMPARE(FBurner->FLastMessage, Raised);
+    QVERIFY(!FBurner->FSucceeded);
+    QCOMPARE(Texts(), (QStringList{"Erase started", "Erase speed: 10.0x"}));
+    QCOMPARE(int(FBay->drive(0).trayState()), int(blankora::virtualbay::TrayState::Closed));
+}
+
+void TestErase::failedSpeedSettingRunsNoBlank()
+{
+    const QJsonObject Refuse{{"sense", "05/24/00"}, {"mode", "always"}};
+    QJsonObject SetCdSpeed = Refuse;
+    SetCdSpeed.insert("opcode", 0xBB);
+    QJsonObject SetStreaming = Refuse;
+    SetStreaming.insert("opcode", 0xB6);
+    OpenDrive(QJsonObject{{"sense", QJsonArray{SetCdSpeed, SetStreaming}}});
+    if (QTest::currentTestFailed())
+        return;
+
+    const QString Raised = Run();
+
+    QVERIFY2(Raised.startsWith("StarBurn_CdvdBurnerGrabber_SetSpeeds() failed, exception "),
+             qPrintable(Raised));
+    QCOMPARE(FBurner->FLastMessage, Raised);
+    // A run that stopped before the blank must not end in the success text.
+    QVERIFY(!FBurner->FSucceeded);
+    QVERIFY(!BlankWasSent());
+    QVERIFY(!FBay->drive(0).discBlank());
+}
+
+void TestErase::failedEjectStillCompletes()
+{
+    OpenDrive(QJsonObject{{"ejectFails", true}});
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(Run(), QString());
+
+    QCOMPARE(FLines.size(), 4);
+    QCOMPARE(FLines.at(2).Kind, litError);
+    QVERIFY2(FLines.at(2).Text.startsWith("StarBurn_CdvdBurnerGrabber_Eject() failed, exception "),
+             qPrintable(FLines.at(2).Text));
+    QCOMPARE(FLines.at(3).Text, QStringLiteral("Erase completed"));
+    QCOMPARE(FLines.at(3).Kind, litInfo);
+    QVERIFY(FBoxes.isEmpty());
+}
+
+void TestErase::estimateTimerOnlyWhenAsked_data()
+{
+    QTest::addColumn<bool>("estimate");
+    QTest::newRow("estimate") << true;
+    QTest::newRow("no estimate") << false;
+}
+
+void TestErase::estimateTimerOnlyWhenAsked()
+{
+    QFETCH(bool, estimate);
+
+    // Slow enough that the wait loop serves events several times.
+    OpenDrive({}, 200);
+    if (QTest::currentTestFailed())
+        return;
+    FBurner->FEraseOptions.EstimateProgress = estimate;
+    int Served = 0;
+    bool SawTimer = false;
+    QTimer Probe;
+    Probe.setInterval(0);
+    connect(&Probe, &QTimer::timeout, this, [&] {
+        if (!FBurner->IsEraseThreadRunning())
+            return;
+        ++Served;
+        SawTimer = SawTimer || FAction->findChild<QTimer *>() != nullptr;
+    });
+    Probe.start();
+    QCOMPARE(Run(), QString());
+    Probe.stop();
+
+    // The user interface kept serving events while the blank ran.
+    QVERIFY(Served > 0);
+    QCOMPARE(SawTimer, estimate);
+    QCOMPARE(FAction->findChild<QTimer *>(), nullptr);
+}
+
+QTEST_MAIN(TestErase)
+#include "tst_erase.moc"
