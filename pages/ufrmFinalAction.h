@@ -1,0 +1,95 @@
+#pragma once
+
+#include "framework/sbDockForm.h"
+#include "framework/sbLog.h"
+
+#include <QIcon>
+#include <QMetaObject>
+#include <QString>
+
+#include <array>
+#include <functional>
+#include <vector>
+
+class QDateTime;
+class QFileDialog;
+class QTime;
+class TsbActionList;
+class TsbLog;
+
+namespace Ui {
+class TfrmFinalAction;
+}
+
+// Operation page: runs the wizard's action list while it shows the overall
+// progress, optionally the drive's buffer fill, and a growing operation log
+// with an icon and a time per line; afterwards the log can be saved.
+class TfrmFinalAction : public TsbDockForm
+{
+    Q_OBJECT
+
+public:
+    explicit TfrmFinalAction(QWidget *parent = nullptr);
+    ~TfrmFinalAction() override;
+
+    void SetShowBuffer(bool ShowBuffer);
+    // The captions above and below the log, which the wizard names after its operation.
+    void SetLogCaptions(const QString &LogCaption, const QString &SaveHint);
+    // Stores the burner, resets the progress and rebuilds the log list from FLog.
+    void AttachBurner(TsbBurner *Burner) override;
+    // Runs every action of FActionList on this thread and returns when the run
+    // has ended; a failing action ends the run early with an error line and box.
+    void RunActions();
+    void ResetProgress();
+
+    // The log-line handler of a run; on the user-interface thread only.
+    void AddLogLine(QObject *Sender, const QString &Text, TsbLogItemType Kind);
+    // Progress of the run; within a run the bar never moves backwards.
+    void ProgressChanged(QObject *Sender, int Percent);
+    void BufferChanged(QObject *Sender, int Percent);
+    void btnSaveLogClick();
+
+    // "Log_DDMM_HHNN.txt" for the given moment.
+    static QString ProposedLogFileName(const QDateTime &Moment);
+    // The time of day in the locale's long time format, without a time zone.
+    static QString TimeOfDayText(const QTime &Time);
+
+    TsbLog *FLog = nullptr;               // borrowed from the wizard, never freed here
+    TsbActionList *FActionList = nullptr; // borrowed from the wizard, never freed here
+    bool FShowBuffer = false;
+
+    // Chooses the file for Save Log in place of showing sdSaveLog (tests);
+    // returns the chosen name, empty when the user cancelled.
+    std::function<QString(QFileDialog &Dialog)> FChooseLogFile;
+
+protected:
+    void showEvent(QShowEvent *Event) override;
+    void resizeEvent(QResizeEvent *Event) override;
+    bool eventFilter(QObject *Watched, QEvent *Event) override;
+
+private:
+    // How a control follows its panel when the panel is resized.
+    struct TAnchor
+    {
+        QWidget *Control;
+        bool Stretch; // keeps both left and right distances, else only the one anchored
+        bool Right;
+        bool Bottom;
+        int RightGap = 0;
+        int BottomGap = 0;
+    };
+
+    void AnchorControl(QWidget *Control, bool Stretch, bool Right, bool Bottom);
+    void CaptureGaps(TAnchor &Anchor);
+    void ApplyAnchors(QWidget *Panel);
+    void ArrangePanels();
+    void RunActionItems();
+
+    Ui::TfrmFinalAction *ui;
+    QFileDialog *sdSaveLog;
+    std::array<QIcon, 3> imlSmall;
+    std::vector<TAnchor> FAnchors;
+    int FTopHeight;
+    QMetaObject::Connection FProgressConnection;
+    QMetaObject::Connection FBufferConnection;
+};

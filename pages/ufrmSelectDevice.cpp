@@ -1,0 +1,341 @@
+#include "pages/ufrmSelectDevice.h"
+
+#include "framework/sbBurner.h"
+#include "pages/ufrmOperationProgress.h"
+#include "platform/sbDeviceNaming.h"
+#include "util/sbUtils.h"
+
+#include "ui_ufrmSelectDevice.h"
+
+#include <QHeaderView>
+#include <QPalette>
+#include <QTreeWidgetItem>
+
+#include <cstring>
+
+namespace {
+
+enum TColumn
+{
+    colProduct,
+    colVendor,
+    colRevision,
+    colMedia,
+    colSize,
+    colLabel
+};
+
+constexpr int RecordRole = Qt::UserRole;
+// Shown in a failure text when the library leaves the status unset.
+constexpr uint32_t StatusUnset = 31;
+
+TsbDeviceItem *RecordOf(const QTreeWidgetItem *Row)
+{
+    return Row == nullptr ? nullptr
+                          : reinterpret_cast<TsbDeviceItem *>(
+                                Row->data(colProduct, RecordRole).value<quintptr>());
+}
+
+QString FailureText(const char *Call, EXCEPTION_NUMBER Code, uint32_t Status, const char *Text)
+{
+    return QStringLiteral("StarBurn_%1() failed, exception %2, status %3, text \"%4\"")
+        .arg(QLatin1String(Call), QString::number(Code),
+             QString::number(static_cast<int32_t>(Status)),
+             TextFromChars(Text, STARBURN_EXCEPTION_TEXT_SIZE - 1));
+}
+
+} // namespace
+
+TfrmSelectDevice::TfrmSelectDevice(QWidget *parent)
+    : TsbDockForm(parent), ui(new Ui::TfrmSelectDevice)
+{
+    ui->setupUi(this);
+    ui->lvDevices->header()->setSectionsClickable(false);
+    ui->lvDevices->header()->setSectionsMovable(false);
+    const int Widths[] = {100, 70, 60, 60, 70, 85};
+    for (int Column = 0; Column < 6; ++Column)
+        ui->lvDevices->setColumnWidth(Column, Widths[Column]);
+    // The selection stays visible while the list is not focused.
+    QPalette Palette = ui->lvDevices->palette();
+    for (QPalette::ColorRole Role : {QPalette::Highlight, QPalette::HighlightedText})
+        Palette.setColor(QPalette::Inactive, Role, Palette.color(QPalette::Active, Role));
+    ui->lvDevices->setPalette(Palette);
+
+    connect(ui->btnRefresh, &QPushButton::clicked, this, &TfrmSelectDevice::btnRefreshClick);
+    connect(ui->lvDevices, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem *Current) { lvDevicesChange(Current); });
+    connect(ui->lvDevices, &QTreeWidget::itemSelectionChanged, this, [this] {
+        if (QTreeWidgetItem *Row = GetSelectedRow())
+            lvDevicesChange(Row);
+    });
+    FFinder.SetWaitDialogFactory([] { return std::make_unique<TfrmOperationProgress>(); });
+}
+
+TfrmSelectDevice::~TfrmSelectDevice()
+{
+    delete ui;
+}
+
+void TfrmSelectDevice::BeginWork()
+{
+    ui->btnRefresh->setEnabled(false);
+    TsbDockForm::BeginWork();
+}
+
+void TfrmSelectDevice::EndWork()
+{
+    ui->btnRefresh->setEnabled(true);
+    TsbDockForm::EndWork();
+}
+
+void TfrmSelectDevice::UpdateTexts() {}
+
+void TfrmSelectDevice::AttachBurner(TsbBurner *Burner)
+{
+    TsbDockForm::AttachBurner(Burner);
+    const TsbDeviceAddress Address = GetSelectedAddress();
+    QString DevicePath;
+    GetSelectedDevicePath(DevicePath);
+
+    ui->lvDevices->setUpdatesEnabled(false);
+    try {
+        BeginWork();
+        // The records behind the rows are freed by the scan: rows go first.
+        ui->lvDevices->clear();
+        FCurrentItem = nullptr;
+        if (FBurner != nullptr)
+            FFinder.FTransportType = FBurner->FTransportType;
+        FFinder.FInfoText = FScanInfoText;
+        FFinder.FindDevices(FShowProgress);
+        RebuildRows();
+
+        if (Address.IsValid) {
+            if (QTreeWidgetItem *Row = FindItemByAddress(Address))
+                ui->lvDevices->setCurrentItem(Row);
+        }
+        if (ui->lvDevices->selectedItems().isEmpty()) {
+            if (QTreeWidgetItem *Row = FindItemByDeviceName(DevicePath))
+                ui->lvDevices->setCurrentItem(Row);
+        }
+    } catch (...) {
+        FinishRebuild();
+        throw;
+    }
+    FinishRebuild();
+}
+
+void TfrmSelectDevice::RebuildRows()
+{
+    const TsbDeviceList *Devices = FFinder.Devices();
+    for (int Index = 0; Index < Devices->Count(); ++Index) {
+        TsbDeviceItem *Record = Devices->Items(Index);
+        if (!FShowAllDevices && !Record->MediaFormatFlag(7))
+            continue;
+        auto *Row = new QTreeWidgetItem(ui->lvDevices);
+        Row->setData(colProduct, RecordRole,
+                     QVariant::fromValue(reinterpret_cast<quintptr>(Record)));
+        Row->setText(colProduct, Record->Product);
+        Row->setText(colVendor, Record->Vendor);
+        Row->setText(colRevision, Record->ProductRevisionLevel);
+        Row->setText(colMedia, GetDiscTypeName(Record->DiscType));
+        if (Record->DiscType == DISC_TYPE_NO_MEDIA)
+            continue;
+        Record->DiscSpace = QueryDiscSpace(*Record);
+        const TsbDiscSpace &Space = Record->DiscSpace;
+        if (Space.FreeBytes == Space.TotalBytes)
+            Row->setText(colSize, tr("Blank"));
+        else if (Space.TotalBytes > 0)
+            Row->setText(colSize, MegabytesText(static_cast<int64_t>(Space.UsedBytes)));
+        Row->setText(colLabel, Record->DiscLabel);
+    }
+}
+
+void TfrmSelectDevice::FinishRebuild()
+{
+    EndWork();
+    if (ui->lvDevices->topLevelItemCount() > 0 && FCurrentItem == nullptr) {
+        QTreeWidgetItem *First = ui->lvDevices->topLevelItem(0);
+        ui->lvDevices->setCurrentItem(First);
+        FCurrentItem = First;
+    }
+    ui->lvDevices->setUpdatesEnabled(true);
+}
+
+TsbLog *TfrmSelectDevice::GetPageLog()
+{
+    FPageLog.Clear();
+    if (const TsbDeviceItem *Record = SelectedRecord()) {
+        TsbLogItem *Line = FPageLog.Add();
+        Line->LogMessage = tr("Destination device") + QStringLiteral(": ") + Record->Product;
+    }
+    return &FPageLog;
+}
+
+QTreeWidgetItem *TfrmSelectDevice::GetSelectedRow() const
+{
+    const QList<QTreeWidgetItem *> Selected = ui->lvDevices->selectedItems();
+    return Selected.size() == 1 ? Selected.first() : nullptr;
+}
+
+const TsbDeviceItem *TfrmSelectDevice::SelectedRecord() const
+{
+    if (FCurrentItem == nullptr || GetSelectedRow() == nullptr)
+        return nullptr;
+    return RecordOf(FCurrentItem);
+}
+
+STARBURN_DISC_INFORMATION TfrmSelectDevice::GetSelectedDiscInformation() const
+{
+    const TsbDeviceItem *Record = SelectedRecord();
+    return Record != nullptr ? Record->DiscInformation : STARBURN_DISC_INFORMATION{};
+}
+
+STARBURN_TOC_INFORMATION TfrmSelectDevice::GetSelectedTOCInformation() const
+{
+    const TsbDeviceItem *Record = SelectedRecord();
+    return Record != nullptr ? Record->TOCInformation : STARBURN_TOC_INFORMATION{};
+}
+
+STARBURN_TRACK_INFORMATION TfrmSelectDevice::GetSelectedTrackInformation() const
+{
+    const TsbDeviceItem *Record = SelectedRecord();
+    return Record != nullptr ? Record->TrackInformation : STARBURN_TRACK_INFORMATION{};
+}
+
+DISC_TYPE TfrmSelectDevice::GetSelectedDiscType() const
+{
+    const TsbDeviceItem *Record = SelectedRecord();
+    return Record != nullptr ? Record->DiscType : static_cast<DISC_TYPE>(DISC_TYPE_UNKNOWN);
+}
+
+TsbDiscSpace TfrmSelectDevice::GetSelectedDiscSpace() const
+{
+    const TsbDeviceItem *Record = SelectedRecord();
+    return Record != nullptr ? Record->DiscSpace : TsbDiscSpace{};
+}
+
+std::array<bool, 6> TfrmSelectDevice::GetSelectedReadModes() const
+{
+    const TsbDeviceItem *Record = SelectedRecord();
+    return Record != nullptr ? Record->ReadModes : std::array<bool, 6>{};
+}
+
+TsbWriteModes TfrmSelectDevice::GetSelectedWriteModes() const
+{
+    const TsbDeviceItem *Record = SelectedRecord();
+    return Record != nullptr ? Record->WriteModes : TsbWriteModes{};
+}
+
+TsbDeviceInfo TfrmSelectDevice::GetSelectedDeviceInfo() const
+{
+    const TsbDeviceItem *Record = SelectedRecord();
+    return Record != nullptr ? TsbDeviceInfo::FromItem(*Record) : TsbDeviceInfo{};
+}
+
+TsbDVDRPC TfrmSelectDevice::GetSelectedDVDRPC() const
+{
+    const TsbDeviceItem *Record = SelectedRecord();
+    return Record != nullptr ? Record->DVDRPC : TsbDVDRPC{};
+}
+
+TsbDeviceAddress TfrmSelectDevice::GetSelectedAddress() const
+{
+    const TsbDeviceItem *Record = SelectedRecord();
+    return Record != nullptr ? Record->Address : TsbDeviceAddress{};
+}
+
+void TfrmSelectDevice::GetSelectedDevicePath(QString &Path) const
+{
+    const TsbDeviceItem *Record = SelectedRecord();
+    if (Record == nullptr)
+        return;
+    Path = !Record->DeviceName.isEmpty() ? Record->DeviceName
+                                         : DevicePathFromDrive(Record->DriveLetter);
+}
+
+TsbDiscSpace TfrmSelectDevice::QueryDiscSpace(const TsbDeviceItem &Item)
+{
+    TsbDiscSpace Space;
+    char Text[STARBURN_EXCEPTION_TEXT_SIZE] = {};
+    uint32_t Status = StatusUnset;
+    CDB_FAILURE_INFORMATION Failure{};
+    void *Grabber = nullptr;
+    EXCEPTION_NUMBER Code;
+    if (Item.TransportType == ttSpti) {
+        const QByteArray Name = Item.DeviceName.toLocal8Bit();
+        Code = StarBurn_CdvdBurnerGrabber_CreateEx(&Grabber, Text, sizeof(Text), &Status, &Failure,
+                                                   nullptr, nullptr, Name.constData(), 1);
+        if (Code != EN_SUCCESS)
+            LogScanLine(FailureText("CdvdBurnerGrabber_CreateEx", Code, Status, Text));
+    } else {
+        Code = StarBurn_CdvdBurnerGrabber_Create(
+            &Grabber, Text, sizeof(Text), &Status, &Failure, nullptr, nullptr, Item.Address.PortID,
+            Item.Address.BusID, Item.Address.TargetID, Item.Address.LUN, 1);
+        if (Code != EN_SUCCESS)
+            LogScanLine(FailureText("CdvdBurnerGrabber_Create", Code, Status, Text));
+    }
+    // Without a device object there is nothing to ask: the space stays zero.
+    if (Code != EN_SUCCESS || Grabber == nullptr) {
+        if (Grabber != nullptr)
+            StarBurn_Destroy(&Grabber);
+        return Space;
+    }
+
+    uint32_t Extra = 0;
+    uint64_t FreeBytes = 0;
+    Code = StarBurn_CdvdBurnerGrabber_GetDiscFreeSpace(Grabber, 3, &Extra, &FreeBytes);
+    if (Code != EN_SUCCESS) {
+        LogScanLine(
+            QStringLiteral("StarBurn_CdvdBurnerGrabber_GetDiscFreeSpace() failed, exception %1\"")
+                .arg(Code));
+        FreeBytes = 0;
+        Extra = 0;
+    }
+    uint64_t UsedBytes = 0;
+    std::memset(Text, 0, sizeof(Text));
+    Status = StatusUnset;
+    Code = StarBurn_CdvdBurnerGrabber_GetDiscUsedSpace(Grabber, Text, sizeof(Text), &Status,
+                                                       &Failure, &UsedBytes);
+    if (Code != EN_SUCCESS) {
+        LogScanLine(FailureText("CdvdBurnerGrabber_GetDiscUsedSpace", Code, Status, Text));
+        UsedBytes = 0;
+    }
+    Space.FreeBytes = FreeBytes;
+    Space.UsedBytes = UsedBytes;
+    Space.TotalBytes = UsedBytes + FreeBytes;
+    Space.FreeSpaceExtra = Extra;
+    StarBurn_Destroy(&Grabber);
+    return Space;
+}
+
+QTreeWidgetItem *TfrmSelectDevice::FindItemByAddress(const TsbDeviceAddress &Address) const
+{
+    for (int Index = 0; Index < ui->lvDevices->topLevelItemCount(); ++Index) {
+        QTreeWidgetItem *Row = ui->lvDevices->topLevelItem(Index);
+        const TsbDeviceItem *Record = RecordOf(Row);
+        if (Record != nullptr && Record->Address == Address)
+            return Row;
+    }
+    return nullptr;
+}
+
+QTreeWidgetItem *TfrmSelectDevice::FindItemByDeviceName(const QString &DeviceName) const
+{
+    for (int Index = 0; Index < ui->lvDevices->topLevelItemCount(); ++Index) {
+        QTreeWidgetItem *Row = ui->lvDevices->topLevelItem(Index);
+        const TsbDeviceItem *Record = RecordOf(Row);
+        if (Record != nullptr && Record->DeviceName == DeviceName)
+            return Row;
+    }
+    return nullptr;
+}
+
+void TfrmSelectDevice::btnRefreshClick()
+{
+    AttachBurner(FBurner);
+}
+
+void TfrmSelectDevice::lvDevicesChange(QTreeWidgetItem *Row)
+{
+    FCurrentItem = Row;
+}

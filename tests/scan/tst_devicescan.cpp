@@ -1,0 +1,392 @@
+#include "framework/sbDeviceList.h"
+
+#include "framework/sbLog.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <QTest>
+#include <QTimer>
+
+#include <vector>
+
+namespace {
+
+QString Scenario(const char *Name)
+{
+    return QStringLiteral(BLANKORA_TEST_SCENARIOS "/") + QLatin1String(Name);
+}
+
+QStringList Products(const TsbDeviceList &List)
+{
+    QStringList Names;
+    for (int Index = 0; Index < List.Count(); ++Index)
+        Names << List.Items(Index)->Product;
+    return Names;
+}
+
+// Addresses in the order the library's own enumeration reports them.
+std::vector<STARBURN_DEVICE_ADDRESS> EnumeratedAddresses()
+{
+    std::vector<STARBURN_DEVICE_ADDRESS> Found;
+    StarBurn_FindDevice(
+        STARBURN_DEVICE_TYPE_CDROM, 0,
+        [](uint8_t Reason, void *Context, void *Address, void *) {
+            if (Reason == CN_DEVICE_FOUND && Address != nullptr)
+                static_cast<std::vector<STARBURN_DEVICE_ADDRESS> *>(Context)->push_back(
+                    *static_cast<STARBURN_DEVICE_ADDRESS *>(Address));
+        },
+        &Found);
+    return Found;
+}
+
+// Stands in for the wait dialog and records what the scan did with it.
+class TRecordingDialog : public IsbWaitDialog
+{
+public:
+    explicit TRecordingDialog(std::function<void()> *CancelOut) : FCancelOut(CancelOut) {}
+    void SetCaption(const QString &Caption) override { LastCaption = Caption; }
+    void SetInfoText(const QString &) override {}
+    void SetCancelVisible(bool) override {}
+    void SetOnCancel(std::function<void()> Handler) override { *FCancelOut = Handler; }
+    void ShowDialog() override {}
+    void HideDialog() override {}
+
+    static inline QString LastCaption;
+
+private:
+    std::function<void()> *FCancelOut;
+};
+
+} // namespace
+
+// The device scan against the virtual drive bay, under both transports.
+class TestDeviceScan : public QObject
+{
+    Q_OBJECT
+
+private:
+    void StartBay(const char *Name)
+    {
+        qputenv("BLANKORA_VIRTUAL_DRIVES", Scenario(Name).toLocal8Bit());
+        QCOMPARE(int(StarBurn_UpStartEx()), int(EN_SUCCESS));
+    }
+
+    // Lines the diagnostic logger wrote since the last call, without their times.
+    QStringList TakeLogLines()
+    {
+        QFile File(GLogger->GetLogFileName());
+        QStringList Lines;
+        if (File.open(QIODevice::ReadOnly)) {
+            for (const QByteArray &Line : File.readAll().split('\n')) {
+                if (Line.size() > 14)
+                    Lines << QString::fromLocal8Bit(Line.mid(14)).trimmed();
+            }
+        }
+        File.remove();
+        return Lines;
+    }
+
+    QTemporaryDir FConfigDir;
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void cleanup() { StarBurn_DownShut(); }
+
+    void spti_probesNamesInNumericOrderUpToCdRom20();
+    void aspi_followsLibraryEnumeration();
+    void noDevices_givesEmptyList_data();
+    void noDevices_givesEmptyList();
+    void recordsHoldIdentityAndDisc_data();
+    void recordsHoldIdentityAndDisc();
+    void failedOpen_data();
+    void failedOpen();
+    void cancelMidScan_keepsFinishedDropsCurrentSkipsRest();
+    void cancelledScanWithDialog_isClearedByTheNextScan();
+    void slowScan_keepsServingEvents();
+    void scanStartedWhileScanning_replacesTheList();
+    void deviceFoundWithoutAddressOrName_isSkipped_data();
+    void deviceFoundWithoutAddressOrName_isSkipped();
+    void aspiScan_writesDiagnosticLines();
+};
+
+void TestDeviceScan::initTestCase()
+{
+    // Switch the diagnostic logger on through a store of our own.
+    QVERIFY(FConfigDir.isValid());
+    QVERIFY(QDir(FConfigDir.path()).mkpath(QStringLiteral("Vantrel")));
+    QFile Config(FConfigDir.filePath(QStringLiteral("Vantrel/Burner.conf")));
+    QVERIFY(Config.open(QIODevice::WriteOnly));
+    Config.write("[General]\nLogEnabled=1\nLogLevel=0\n");
+    Config.close();
+    qputenv("XDG_CONFIG_DIRS", FConfigDir.path().toLocal8Bit());
+    GLogger = new TsbLogger;
+    QVERIFY(GLogger->LogEnabled());
+    TakeLogLines();
+}
+
+void TestDeviceScan::cleanupTestCase()
+{
+    TakeLogLines();
+    delete GLogger;
+    GLogger = nullptr;
+}
+
+void TestDeviceScan::spti_probesNamesInNumericOrderUpToCdRom20()
+{
+    StartBay("scan-drives.json");
+    TsbDeviceFinder Finder;
+    Finder.FTransportType = ttSpti;
+    Finder.FindDevices(false);
+
+    const TsbDeviceList &List = *Finder.Devices();
+    // CdRom21 ("Virtual Z") lies beyond the probed names.
+    QCOMPARE(Products(List), QStringList({"Virtual A", "Virtual R", "Virtual B"}));
+    QCOMPARE(List.Items(0)->DeviceName, QStringLiteral("CdRom0"));
+    QCOMPARE(List.Items(2)->DeviceName, QStringLiteral("CdRom2"));
+    for (int Index = 0; Index < List.Count(); ++Index) {
+        QCOMPARE(List.Items(Index)->TransportType, ttSpti);
+        QVERIFY(!List.Items(Index)->Address.IsValid);
+    }
+}
+
+void TestDeviceScan::aspi_followsLibraryEnumeration()
+{
+    StartBay("scan-drives.json");
+    const std::vector<STARBURN_DEVICE_ADDRESS> Expected = EnumeratedAddresses();
+    QCOMPARE(int(Expected.size()), 4);
+
+    TsbDeviceFinder Finder;
+    Finder.FTransportType = ttAspi;
+    Finder.FindDevices(false);
+
+    const TsbDeviceList &List = *Finder.Devices();
+    QCOMPARE(List.Count(), 4);
+    for (int Index = 0; Index < List.Count(); ++Index) {
+        const TsbDeviceItem &Item = *List.Items(Index);
+        const STARBURN_DEVICE_ADDRESS &Want = Expected[std::size_t(Index)];
+        QVERIFY(Item.Address.IsValid);
+        QCOMPARE(Item.Address.PortID, Want.PortID);
+        QCOMPARE(Item.Address.BusID, Want.BusID);
+        QCOMPARE(Item.Address.TargetID, Want.TargetID);
+        QCOMPARE(Item.Address.LUN, Want.LUN);
+        QCOMPARE(Item.TransportType, ttAspi);
+        QVERIFY(Item.DeviceName.isEmpty());
+        QVERIFY(!Item.Product.isEmpty());
+    }
+    QVERIFY(Products(List).contains(QStringLiteral("Virtual Z")));
+}
+
+void TestDeviceScan::noDevices_givesEmptyList_data()
+{
+    QTest::addColumn<int>("Transport");
+    QTest::newRow("spti") << int(ttSpti);
+    QTest::newRow("aspi") << int(ttAspi);
+}
+
+void TestDeviceScan::noDevices_givesEmptyList()
+{
+    QFETCH(int, Transport);
+    StartBay("scan-drives.json");
+    TsbDeviceFinder Finder;
+    Finder.FTransportType = TsbTransportType(Transport);
+    Finder.FindDevices(false);
+    QVERIFY(Finder.Devices()->Count() > 0);
+    StarBurn_DownShut();
+
+    // A rescan on a machine without drives also drops the earlier records.
+    StartBay("scan-none.json");
+    Finder.FindDevices(false);
+    QCOMPARE(Finder.Devices()->Count(), 0);
+}
+
+void TestDeviceScan::recordsHoldIdentityAndDisc_data()
+{
+    QTest::addColumn<int>("Transport");
+    QTest::addColumn<QString>("Product");
+    QTest::addColumn<int>("DiscType");
+    QTest::addColumn<bool>("Writer");
+    QTest::addColumn<bool>("DiscInformation");
+    QTest::newRow("spti blank CD-RW")
+        << int(ttSpti) << "Virtual A" << int(DISC_TYPE_CDRW) << true << true;
+    QTest::newRow("aspi blank CD-RW")
+        << int(ttAspi) << "Virtual A" << int(DISC_TYPE_CDRW) << true << true;
+    QTest::newRow("spti DVD+RW") << int(ttSpti) << "Virtual B" << int(DISC_TYPE_DVDPLUSRW) << true
+                                 << true;
+    QTest::newRow("spti empty reader")
+        << int(ttSpti) << "Virtual R" << int(DISC_TYPE_NO_MEDIA) << false << false;
+}
+
+void TestDeviceScan::recordsHoldIdentityAndDisc()
+{
+    QFETCH(int, Transport);
+    QFETCH(QString, Product);
+    QFETCH(int, DiscType);
+    QFETCH(bool, Writer);
+    QFETCH(bool, DiscInformation);
+    StartBay("scan-drives.json");
+    TsbDeviceFinder Finder;
+    Finder.FTransportType = TsbTransportType(Transport);
+    Finder.FindDevices(false);
+
+    const TsbDeviceList &List = *Finder.Devices();
+    const int Index = int(Products(List).indexOf(Product));
+    QVERIFY(Index >= 0);
+    const TsbDeviceItem &Item = *List.Items(Index);
+    QCOMPARE(int(Item.DiscType), DiscType);
+    QCOMPARE(Item.MediaFormatFlag(7), Writer);
+    QCOMPARE(Item.DiscInformation.Bytes[0] != 0, DiscInformation);
+    QVERIFY(!Item.Vendor.isEmpty());
+    QVERIFY(!Item.DriveLetter.isEmpty());
+    QVERIFY(!Item.DriveLetter.startsWith(QLatin1Char('\\')));
+    if (DiscType == DISC_TYPE_NO_MEDIA)
+        QVERIFY(Item.DiscLabel.isEmpty());
+}
+
+void TestDeviceScan::failedOpen_data()
+{
+    QTest::addColumn<int>("Transport");
+    QTest::addColumn<QStringList>("Expected");
+    // By address the record stays with only its address; by name it is left out.
+    QTest::newRow("aspi") << int(ttAspi) << QStringList({"", "Virtual Open"});
+    QTest::newRow("spti") << int(ttSpti) << QStringList({"Virtual Open"});
+}
+
+void TestDeviceScan::failedOpen()
+{
+    QFETCH(int, Transport);
+    QFETCH(QStringList, Expected);
+    StartBay("scan-denied.json");
+    TsbDeviceFinder Finder;
+    Finder.FTransportType = TsbTransportType(Transport);
+    Finder.FindDevices(false);
+
+    const TsbDeviceList &List = *Finder.Devices();
+    QCOMPARE(Products(List), Expected);
+    if (Transport == ttAspi) {
+        const TsbDeviceItem &Locked = *List.Items(0);
+        QVERIFY(Locked.Address.IsValid);
+        QCOMPARE(Locked.Address.PortID, uint8_t(3));
+        QCOMPARE(Locked.Address.TargetID, uint8_t(1));
+        QCOMPARE(int(Locked.DiscType), int(DISC_TYPE_UNKNOWN));
+        QVERIFY(Locked.Vendor.isEmpty());
+    }
+}
+
+void TestDeviceScan::cancelMidScan_keepsFinishedDropsCurrentSkipsRest()
+{
+    StartBay("scan-slow.json");
+    std::function<void()> Cancel;
+    TsbDeviceFinder Finder;
+    Finder.SetWaitDialogFactory([&Cancel] { return std::make_unique<TRecordingDialog>(&Cancel); });
+    Finder.FTransportType = ttSpti;
+    // The first drive answers at once, the second takes a good second: the
+    // click lands while the second one is being read.
+    QTimer::singleShot(250, this, [&Cancel] {
+        QVERIFY(Cancel);
+        Cancel();
+    });
+    Finder.FindDevices(true);
+
+    QCOMPARE(TRecordingDialog::LastCaption, QStringLiteral("Scanning devices"));
+    QCOMPARE(Products(*Finder.Devices()), QStringList({"Virtual First"}));
+    QVERIFY(Finder.Devices()->Cancelled);
+}
+
+void TestDeviceScan::cancelledScanWithDialog_isClearedByTheNextScan()
+{
+    StartBay("scan-drives.json");
+    TsbDeviceFinder Finder;
+    std::function<void()> Cancel;
+    Finder.SetWaitDialogFactory([&Cancel] { return std::make_unique<TRecordingDialog>(&Cancel); });
+    Finder.FTransportType = ttAspi;
+    Finder.CancelScan();
+    Finder.FindDevices(true);
+    QCOMPARE(Finder.Devices()->Count(), 4);
+}
+
+void TestDeviceScan::slowScan_keepsServingEvents()
+{
+    StartBay("scan-slow.json");
+    TsbDeviceFinder Finder;
+    Finder.FTransportType = ttAspi;
+    int Ticks = 0;
+    QTimer Timer;
+    Timer.setInterval(5);
+    connect(&Timer, &QTimer::timeout, this, [&Ticks] { ++Ticks; });
+    Timer.start();
+    Finder.FindDevices(false);
+    Timer.stop();
+
+    QVERIFY(Ticks > 0);
+    QCOMPARE(Finder.Devices()->Count(), 3);
+}
+
+void TestDeviceScan::scanStartedWhileScanning_replacesTheList()
+{
+    StartBay("scan-slow.json");
+    TsbDeviceFinder Finder;
+    Finder.FTransportType = ttSpti;
+    bool Nested = false;
+    // An event served while the first scan waits starts a second one.
+    QTimer::singleShot(100, this, [&] {
+        Nested = true;
+        Finder.FindDevices(false);
+    });
+    Finder.FindDevices(false);
+
+    QVERIFY(Nested);
+    QVERIFY(!Finder.IsScanning());
+    QCOMPARE(Products(*Finder.Devices()),
+             QStringList({"Virtual First", "Virtual Slow", "Virtual Last"}));
+}
+
+void TestDeviceScan::deviceFoundWithoutAddressOrName_isSkipped_data()
+{
+    QTest::addColumn<int>("Transport");
+    QTest::newRow("aspi without address") << int(ttAspi);
+    QTest::newRow("spti without name") << int(ttSpti);
+}
+
+void TestDeviceScan::deviceFoundWithoutAddressOrName_isSkipped()
+{
+    QFETCH(int, Transport);
+    StartBay("scan-drives.json");
+    TsbDeviceList List;
+    List.TransportType = TsbTransportType(Transport);
+    HandleDeviceFound(&List, nullptr, nullptr);
+    QCOMPARE(List.Count(), 0);
+}
+
+void TestDeviceScan::aspiScan_writesDiagnosticLines()
+{
+    StartBay("scan-denied.json");
+    TakeLogLines();
+    TsbDeviceFinder Finder;
+    Finder.FTransportType = ttAspi;
+    Finder.FindDevices(false);
+    const QStringList Lines = TakeLogLines();
+
+    QCOMPARE(Lines.value(0), QStringLiteral("FindDevice"));
+    QCOMPARE(Lines.value(1), QStringLiteral("CdvdBurnerGrabber_Create (before create)"));
+    QVERIFY2(Lines.value(2).startsWith(
+                 QStringLiteral("StarBurn_CdvdBurnerGrabber_Create() failed, exception ")),
+             qPrintable(Lines.value(2)));
+    QVERIFY(Lines.value(2).contains(QStringLiteral(", status ")));
+    QVERIFY(Lines.value(2).contains(QStringLiteral(", text \"")));
+    QCOMPARE(Lines.value(3), QStringLiteral("CdvdBurnerGrabber_Create (before create)"));
+    QCOMPARE(Lines.value(4), QStringLiteral("CdvdBurnerGrabber_Create (after create): "
+                                            "PortID:3,BusID:0,TargetID:2,LUN:0"));
+    QCOMPARE(Lines.value(5), QStringLiteral("GetDeviceNameByDeviceAddress"));
+    QCOMPARE(Lines.value(6), QStringLiteral("CdvdBurnerGrabber_GetDeviceInformation"));
+    QCOMPARE(Lines.last(), QStringLiteral("Destroy: Grabber"));
+    // The empty DVD writer's region state is read although no disc is in it.
+    QVERIFY(Lines.contains(QStringLiteral("CdvdBurnerGrabber_GetRPC")));
+    QVERIFY(!Lines.contains(QStringLiteral("CdvdBurnerGrabber_GetInsertedDiscType")));
+}
+
+QTEST_MAIN(TestDeviceScan)
+#include "tst_devicescan.moc"
