@@ -1,0 +1,353 @@
+#include "app/ufrmMain.h"
+
+#include "app/uDefaultButton.h"
+#include "app/ufrmFinish.h"
+#include "app/ufrmWelcome.h"
+#include "app/uPictures.h"
+#include "framework/sbBurner.h"
+#include "framework/sbMessageBox.h"
+#include "pages/ufrmEraseDisc.h"
+#include "pages/ufrmFinalAction.h"
+#include "pages/ufrmOptionsSummary.h"
+#include "pages/ufrmSelectDevice.h"
+#include "pages/ufrmSelectTransport.h"
+
+#include "ui_ufrmMain.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QShowEvent>
+
+namespace {
+// Page index of pcBurner.
+enum : int
+{
+    PageTransport = 0,
+    PageOperation = 1,
+    PageDevice = 2,
+    PageErase = 3,
+    PageSummary = 4
+};
+
+// The hourglass while a page change is worked on, also when it fails.
+class TWaitCursor
+{
+public:
+    TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~TWaitCursor() { QApplication::restoreOverrideCursor(); }
+    TWaitCursor(const TWaitCursor &) = delete;
+    TWaitCursor &operator=(const TWaitCursor &) = delete;
+};
+} // namespace
+
+TMainForm::TMainForm(TfrmWelcome *Welcome, TfrmFinish *Finish, QWidget *parent)
+    : TsbMainForm(parent), ui(new Ui::TMainForm), FWelcome(Welcome), FFinish(Finish)
+{
+    ui->setupUi(this);
+    // pcBurner is a stacked widget: it has no tab buttons, and only this
+    // controller changes its page (always followed by PageChanged, so the
+    // change is not also taken from the widget's signal).
+    ui->TopPanel->setVisible(true);
+    ui->pcBurner->setCurrentIndex(PageTransport);
+
+    connect(ui->ButtonNext, &QPushButton::clicked, this,
+            [this] { RunGuarded([this] { ButtonNextClick(); }); });
+    connect(ui->ButtonPrev, &QPushButton::clicked, this,
+            [this] { RunGuarded([this] { ButtonPrevClick(); }); });
+    connect(ui->ButtonClose, &QPushButton::clicked, this,
+            [this] { RunGuarded([this] { ButtonCloseClick(); }); });
+
+    FormCreate();
+}
+
+// The pages go before the shared objects: they may still use the burner and
+// the library session while they end.
+TMainForm::~TMainForm()
+{
+    delete FOperationPage;
+    delete FDevicePage;
+    delete FErasePage;
+    delete FTransportPage;
+    delete FSummaryPage;
+    delete ui;
+}
+
+int TMainForm::ActivePageIndex() const
+{
+    return ui->pcBurner->currentIndex();
+}
+
+void TMainForm::SetActivePageIndex(int Index)
+{
+    ui->pcBurner->setCurrentIndex(Index);
+}
+
+void TMainForm::FormCreate()
+{
+    FWelcome->WelcomeLabel()->setText(tr("Welcome to Blankora Wizard"));
+    FWelcome->setWindowTitle(windowTitle());
+
+    FFinish->setWindowTitle(windowTitle());
+    FFinish->CompleteLabel()->setText(tr("Completing the Blankora Wizard"));
+    const QPixmap welcomePicture = FWelcome->ImageLeft()->pixmap();
+    FFinish->ImageLeft()->setPixmap(welcomePicture.copy());
+
+    ui->Image1->setPixmap(LoadPicture(PicturePath(QStringLiteral("/blankoraicon.bmp"))));
+}
+
+void TMainForm::showEvent(QShowEvent *Event)
+{
+    QWidget::showEvent(Event);
+    // A window that the system restores from its minimised state is not
+    // shown anew.
+    if (!Event->spontaneous())
+        RunGuarded([this] { FormShow(); });
+}
+
+void TMainForm::FormShow()
+{
+    InitPageOrder();
+    PageChanged();
+    UpdateTexts();
+    PreparePage(PageTransport);
+}
+
+void TMainForm::closeEvent(QCloseEvent *Event)
+{
+    if (!FCanClose) {
+        Event->ignore();
+        return;
+    }
+    Event->accept();
+    FWelcome->close();
+}
+
+void TMainForm::InitPageOrder()
+{
+    TsbMainForm::InitPageOrder();
+    FPageOrder << QStringLiteral("0") << QStringLiteral("2") << QStringLiteral("3")
+               << QStringLiteral("4") << QStringLiteral("1");
+}
+
+void TMainForm::UpdateTexts()
+{
+    ui->ButtonNext->setText(tr("&Next >"));
+    ui->ButtonPrev->setText(tr("< &Back"));
+    ui->ButtonClose->setText(tr("Cancel"));
+    FFinish->CompleteLabel()->setText(tr("Completing the Blankora Wizard"));
+}
+
+void TMainForm::PageChanged()
+{
+    const TWaitCursor waitCursor;
+    switch (ActivePageIndex()) {
+    case PageTransport:
+        ui->TopPanel->setVisible(true);
+        ui->ButtonNext->setText(tr("&Next >"));
+        ui->ButtonClose->setText(tr("Cancel"));
+        break;
+    case PageOperation: {
+        UpdateTitles();
+        ui->TopPanel->setVisible(true);
+        ui->ButtonPrev->setEnabled(false);
+        ui->ButtonNext->setEnabled(false);
+        ui->ButtonClose->setEnabled(false);
+        FRunState = rsRunning;
+        auto runEnded = [this] {
+            ui->ButtonNext->setEnabled(true);
+            if (ui->ButtonNext->isVisible())
+                ui->ButtonNext->setFocus();
+            FRunState = rsFinished;
+        };
+        try {
+            RunOperation();
+        } catch (...) {
+            runEnded();
+            UpdateButtons();
+            UpdateTitles();
+            throw;
+        }
+        runEnded();
+        break;
+    }
+    case PageDevice:
+    case PageErase:
+    case PageSummary:
+        ui->TopPanel->setVisible(true);
+        ui->ButtonNext->setText(tr("&Next >"));
+        break;
+    default:
+        break;
+    }
+    UpdateButtons();
+    UpdateTitles();
+}
+
+void TMainForm::UpdateTitles()
+{
+    switch (ActivePageIndex()) {
+    case PageTransport:
+        ui->LabelTitle->setText(tr("SCSI Transport"));
+        ui->LabelSubTitle->setText(tr("The SCSI transport is a method to access devices"));
+        break;
+    case PageOperation:
+        ui->LabelTitle->setText(tr("Erasing"));
+        ui->LabelSubTitle->setText(tr("Erasing CD/DVD disc..."));
+        break;
+    case PageDevice:
+        ui->LabelTitle->setText(tr("Device Selection"));
+        ui->LabelSubTitle->setText(tr("CD or DVD burning device to use for disc erasing."));
+        break;
+    case PageErase:
+        ui->LabelTitle->setText(tr("Erasing options"));
+        ui->LabelSubTitle->setText(tr("You can choose various erasing options."));
+        break;
+    case PageSummary:
+        ui->LabelTitle->setText(tr("Options Summary"));
+        ui->LabelSubTitle->setText(
+            tr("Review the options you have chosen before proceed with erasing."));
+        break;
+    default:
+        break;
+    }
+}
+
+void TMainForm::UpdateButtons()
+{
+    ui->ButtonPrev->setEnabled(FRunState != rsFinished);
+    ui->ButtonNext->setEnabled(true);
+    ui->ButtonClose->setEnabled(FRunState != rsFinished);
+}
+
+void TMainForm::PageWorkBegin(QObject *Sender)
+{
+    TsbMainForm::PageWorkBegin(Sender);
+    ui->ButtonPrev->setEnabled(false);
+    ui->ButtonNext->setEnabled(false);
+    ui->ButtonClose->setEnabled(false);
+}
+
+void TMainForm::ButtonNextClick()
+{
+    if (FRunState == rsFinished) {
+        FFinish->move(pos());
+        FFinish->show();
+        FFinish->repaint();
+        FFinish->DescriptionLabel()->setText(CompletionText());
+        hide();
+        return;
+    }
+    if (FOnOperationPage)
+        return;
+
+    const int active = ActivePageIndex();
+    if (active == PageTransport) {
+        StartLibrary();
+        InitPageOrder();
+    }
+    if (!ValidatePage())
+        return;
+    BeforePageChange();
+    const int next = GetNextPage(active);
+    CommitPage(active);
+    PreparePage(next);
+    FOnOperationPage = next == PageOperation;
+    SetActivePageIndex(next);
+    PageChanged();
+}
+
+void TMainForm::ButtonPrevClick()
+{
+    FOnOperationPage = false;
+    const int active = ActivePageIndex();
+    if (active == PageTransport) {
+        FWelcome->move(pos());
+        FWelcome->show();
+        FWelcome->repaint();
+        hide();
+        return;
+    }
+    const int prev = GetPrevPage(active);
+    PageBack(active, prev);
+    DropPageLog(active);
+    DropPageActions(active);
+    SetActivePageIndex(prev);
+    PageChanged();
+}
+
+void TMainForm::ButtonCloseClick()
+{
+    if (FRunState != rsIdle)
+        return;
+    if (!close())
+        return;
+    FWelcome->close();
+    FFinish->close();
+}
+
+void TMainForm::CommitPage(int Page)
+{
+    Q_UNUSED(Page);
+}
+
+template <class TPage> TPage *TMainForm::EnsurePage(TPage *&Field, QWidget *Panel)
+{
+    if (Field == nullptr) {
+        Field = new TPage();
+        Field->DockInto(Panel);
+    }
+    return Field;
+}
+
+void TMainForm::ShowPage(TsbDockForm *Page)
+{
+    Page->AttachBurner(FBurner.get());
+    Page->show();
+}
+
+void TMainForm::PreparePage(int Page)
+{
+    switch (Page) {
+    case PageTransport:
+        ShowPage(EnsurePage(FTransportPage, ui->pnlTs0));
+        break;
+    case PageOperation:
+        ShowPage(EnsurePage(FOperationPage, ui->pnlFinalPage));
+        break;
+    case PageDevice: {
+        TfrmSelectDevice *page = EnsurePage(FDevicePage, ui->pnlTs2);
+        page->OnWorkBegin = [this](QObject *Sender) { PageWorkBegin(Sender); };
+        page->OnWorkEnd = [this](QObject *Sender) { PageWorkEnd(Sender); };
+        ShowPage(page);
+        break;
+    }
+    case PageErase:
+        ShowPage(EnsurePage(FErasePage, ui->pnlTs3));
+        break;
+    case PageSummary:
+        ShowPage(EnsurePage(FSummaryPage, ui->pnlTs4));
+        break;
+    default:
+        break;
+    }
+}
+
+void TMainForm::RunOperation()
+{
+    // The operation page runs the wizard's action list here once it can.
+}
+
+QString TMainForm::CompletionText() const
+{
+    if (FBurner->FSucceeded && !FBurner->FCancelled)
+        return tr("You have successfully completed the Disc Erasing Wizard");
+    if (FBurner->FCancelled)
+        return tr("Disc erasing was cancelled by user!");
+    return tr("Blankora Wizard has finished with error");
+}
+
+void TMainForm::keyPressEvent(QKeyEvent *Event)
+{
+    if (!PressDefaultButton(Event, ui->ButtonNext))
+        QWidget::keyPressEvent(Event);
+}

@@ -1,1 +1,0 @@
-int blankora_placeholder_app;
