@@ -23,7 +23,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr size_t KBlock = 2048;
-constexpr size_t KUnlimited = SIZE_MAX;
 
 constexpr Sense KNoMediumClosed{0x02, 0x3A, 0x01};
 constexpr Sense KNoMediumOpen{0x02, 0x3A, 0x02};

@@ -138,12 +138,13 @@ public:
         return result;
     }
 
-    // A number or a "0x.." string, integral.
-    std::optional<uint32_t> integer(const QJsonValue &value, const std::string &path, double max)
+    // A number or a "0x.." string, integral. 64 bits wide: byte sizes of DVDs
+    // and BDs do not fit 32.
+    std::optional<uint64_t> integer(const QJsonValue &value, const std::string &path, double max)
     {
         if (value.isString()) {
             bool ok = false;
-            const uint32_t result = value.toString().toUInt(&ok, 0);
+            const uint64_t result = value.toString().toULongLong(&ok, 0);
             if (!ok || result > max) {
                 fail(path, "\"" + value.toString().toStdString() + "\" is not a number up to " +
                                QString::number(max, 'f', 0).toStdString());
@@ -158,7 +159,7 @@ public:
             fail(path, "expected a whole number");
             return std::nullopt;
         }
-        return uint32_t(*result);
+        return uint64_t(*result);
     }
 
     std::optional<Sense> sense(const QJsonValue &value, const std::string &path)
@@ -328,7 +329,8 @@ bool parseDisc(Reader &reader, const QJsonObject &object, const std::string &pat
         const auto count = reader.integer(object[key], Reader::join(path, key), 99);
         if (!count)
             return false;
-        (std::string(key) == "tracks" ? disc.tracks : disc.sessions) = std::max(1u, *count);
+        (std::string(key) == "tracks" ? disc.tracks : disc.sessions) =
+            std::max(1u, unsigned(*count));
     }
     if (object.contains("writeProtected")) {
         const auto flag =
