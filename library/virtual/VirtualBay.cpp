@@ -25,7 +25,7 @@ class VirtualTransport : public transport::ScsiTransport
 public:
     VirtualTransport(std::shared_ptr<VirtualBay> bay, VirtualDrive &drive)
         : FBay(std::move(bay)), FDrive(drive), FHandle(drive.attachHandle()),
-          FReadOnly(drive.spec().faults.readOnly)
+          FReadOnly(drive.declared().faults.readOnly)
     {}
     ~VirtualTransport() override { FDrive.detachHandle(FHandle); }
 
@@ -67,10 +67,10 @@ std::string environmentScenario()
 std::shared_ptr<VirtualBay> VirtualBay::fromJson(const std::string &json, std::string &error,
                                                  const std::string &source)
 {
-    std::optional<BaySpec> spec = parseScenario(json, source, error);
-    if (!spec)
+    std::optional<BaySpec> declared = parseScenario(json, source, error);
+    if (!declared)
         return nullptr;
-    return build(std::move(*spec), source, fs::current_path().string(), error);
+    return build(std::move(*declared), source, fs::current_path().string(), error);
 }
 
 std::shared_ptr<VirtualBay> VirtualBay::fromFile(const std::string &path, std::string &error)
@@ -82,20 +82,20 @@ std::shared_ptr<VirtualBay> VirtualBay::fromFile(const std::string &path, std::s
     }
     std::stringstream text;
     text << in.rdbuf();
-    std::optional<BaySpec> spec = parseScenario(text.str(), path, error);
-    if (!spec)
+    std::optional<BaySpec> declared = parseScenario(text.str(), path, error);
+    if (!declared)
         return nullptr;
-    return build(std::move(*spec), path, fs::absolute(path).parent_path().string(), error);
+    return build(std::move(*declared), path, fs::absolute(path).parent_path().string(), error);
 }
 
-std::shared_ptr<VirtualBay> VirtualBay::build(BaySpec spec, const std::string &source,
+std::shared_ptr<VirtualBay> VirtualBay::build(BaySpec declared, const std::string &source,
                                               const std::string &baseDirectory, std::string &error)
 {
     if (const char *factor = std::getenv("BLANKORA_VIRTUAL_TIME_FACTOR")) {
         char *end = nullptr;
         const double value = std::strtod(factor, &end);
         if (end != factor && *end == '\0' && value >= 0)
-            spec.timeFactor = value;
+            declared.timeFactor = value;
     }
     std::string pattern = (fs::temp_directory_path() / "blankora-bay-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {
@@ -105,9 +105,9 @@ std::shared_ptr<VirtualBay> VirtualBay::build(BaySpec spec, const std::string &s
     }
     std::shared_ptr<VirtualBay> bay(new VirtualBay());
     bay->FDirectory = pattern;
-    bay->FClock = std::make_shared<SimClock>(spec.timeFactor);
-    for (size_t i = 0; i < spec.drives.size(); ++i) {
-        DriveSpec &drive = spec.drives[i];
+    bay->FClock = std::make_shared<SimClock>(declared.timeFactor);
+    for (size_t i = 0; i < declared.drives.size(); ++i) {
+        DriveSpec &drive = declared.drives[i];
         if (drive.disc && !drive.disc->image.empty() && fs::path(drive.disc->image).is_relative())
             drive.disc->image = (fs::path(baseDirectory) / drive.disc->image).string();
         const std::string node = bay->FDirectory + "/sr" + std::to_string(drive.systemNumber);
@@ -192,7 +192,7 @@ transport::OpenResult VirtualBay::open(VirtualDrive &drive)
 transport::OpenResult VirtualBay::openBySystemNumber(int systemNumber)
 {
     for (const auto &drive : FDrives)
-        if (drive->spec().systemNumber == systemNumber)
+        if (drive->declared().systemNumber == systemNumber)
             return open(*drive);
     transport::OpenResult result;
     result.osError = ENODEV;
@@ -205,9 +205,9 @@ transport::OpenResult VirtualBay::openByAddress(uint8_t host, uint8_t channel, u
                                                 uint8_t lun)
 {
     for (const auto &drive : FDrives) {
-        const DriveSpec &spec = drive->spec();
-        if (spec.host == host && spec.channel == channel && spec.target == target &&
-            spec.lun == lun)
+        const DriveSpec &declared = drive->declared();
+        if (declared.host == host && declared.channel == channel && declared.target == target &&
+            declared.lun == lun)
             return open(*drive);
     }
     transport::OpenResult result;
@@ -222,7 +222,7 @@ std::string VirtualBay::mountPoint(const std::string &node)
 {
     for (const auto &drive : FDrives)
         if (drive->node() == node && drive->currentProfile() != 0)
-            return drive->spec().mountPoint;
+            return drive->declared().mountPoint;
     return {};
 }
 

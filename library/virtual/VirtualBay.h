@@ -45,7 +45,7 @@ public:
 
 private:
     VirtualBay() = default;
-    static std::shared_ptr<VirtualBay> build(BaySpec spec, const std::string &source,
+    static std::shared_ptr<VirtualBay> build(BaySpec declared, const std::string &source,
                                              const std::string &baseDirectory, std::string &error);
     transport::OpenResult open(VirtualDrive &drive);
 

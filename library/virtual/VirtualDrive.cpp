@@ -330,8 +330,8 @@ struct VirtualDrive::Reply
     }
 };
 
-VirtualDrive::VirtualDrive(DriveSpec spec, std::shared_ptr<SimClock> clock, std::string node)
-    : FSpec(std::move(spec)), FClock(std::move(clock)), FNode(std::move(node)),
+VirtualDrive::VirtualDrive(DriveSpec declared, std::shared_ptr<SimClock> clock, std::string node)
+    : FSpec(std::move(declared)), FClock(std::move(clock)), FNode(std::move(node)),
       FStash(FNode + ".disc"), FDisc(FSpec.disc), FTrayOpen(FSpec.trayOpen)
 {
     if (FDisc && isOverwritable(FDisc->profile))

@@ -49,7 +49,7 @@ struct LoggedCommand
 class VirtualDrive
 {
 public:
-    VirtualDrive(DriveSpec spec, std::shared_ptr<SimClock> clock, std::string node);
+    VirtualDrive(DriveSpec declared, std::shared_ptr<SimClock> clock, std::string node);
     ~VirtualDrive();
     VirtualDrive(const VirtualDrive &) = delete;
     VirtualDrive &operator=(const VirtualDrive &) = delete;
@@ -65,7 +65,7 @@ public:
     void detachHandle(unsigned handle); // releases the tray lock the handle held
 
     // Inspection
-    const DriveSpec &spec() const { return FSpec; } // identity as declared
+    const DriveSpec &declared() const { return FSpec; } // identity as declared
     transport::DeviceEntry entry() const;
     std::string node() const { return FNode; } // backing image file
     bool vanished() const;

@@ -929,7 +929,7 @@ void TestVirtualBay::shippedScenariosLoad()
     auto bay = VirtualBay::fromFile(path.toStdString(), error);
     QVERIFY2(bay, error.c_str());
     for (size_t i = 0; i < bay->driveCount(); ++i)
-        QVERIFY(bay->drive(i).spec().product.find("Virtual") != std::string::npos);
+        QVERIFY(bay->drive(i).declared().product.find("Virtual") != std::string::npos);
 }
 
 void TestVirtualBay::documentedExampleLoads()
