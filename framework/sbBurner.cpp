@@ -4,11 +4,12 @@
 #include "framework/sbCallBack.h"
 #include "framework/sbErase.h"
 #include "framework/sbErrors.h"
+#include "framework/sbEventWait.h"
 #include "framework/sbLog.h"
 #include "framework/sbMessageBox.h"
+#include "platform/sbPlatform.h"
 
 #include <QCoreApplication>
-#include <QDebug>
 
 #include <cstring>
 
@@ -29,15 +30,15 @@ bool CheckLibraryVersion()
 bool CheckLibraryVersion(uint32_t FoundVersion)
 {
     if (FoundVersion == STARBURN_VERSION) {
-        qDebug().noquote() << QStringLiteral("StarBurn : StarBurn.dll version : 0x") +
-                                  HexVersion(STARBURN_VERSION);
+        OutputDebugText(QStringLiteral("StarBurn : StarBurn.dll version : 0x") +
+                        HexVersion(STARBURN_VERSION));
         return true;
     }
     const QString Text =
         QCoreApplication::translate(
             "TsbBurner", "StarBurn : Invalid StarBurn.dll version : 0x%1. Expected : 0x%2")
             .arg(HexVersion(FoundVersion), HexVersion(STARBURN_VERSION));
-    qDebug().noquote() << Text;
+    OutputDebugText(Text);
     ShowWarningMessage(Text);
     return false;
 }
@@ -152,7 +153,10 @@ void TsbBurner::RunEraseThread()
 {
     WaitForEraseThread();
     auto Thread = std::make_unique<TsbEraseThread>(this);
-    Thread->OnTerminate = [this](TsbCustomThread *) { EraseThreadTerminated(); };
+    Thread->OnTerminate = [this](TsbCustomThread *) {
+        EraseThreadTerminated();
+        WakeEventWaits();
+    };
     FEraseThread = Thread.get();
     FEraseThreadHandle = std::move(Thread);
     FEraseThreadHandle->Resume("sbEraseThread");
@@ -162,10 +166,14 @@ void TsbBurner::RunEraseThread()
 void TsbBurner::WaitForEraseThread()
 {
     // An event served below may itself have waited for (and joined) the thread.
-    while (FEraseThreadHandle && FEraseThread.load() != nullptr) {
-        if (FEraseThreadHandle->WaitFor(80))
+    // Events are served as they come and the end is noticed at once; the
+    // thread is re-checked at least every 80 ms.
+    for (;;) {
+        const uint64_t Seen = EventWaitGeneration();
+        if (!FEraseThreadHandle || FEraseThread.load() == nullptr || FEraseThreadHandle->WaitFor(0))
             break;
-        QCoreApplication::processEvents();
+        if (!ServeEventsFor(80, Seen) && FEraseThreadHandle->WaitFor(80))
+            break;
     }
     if (!FEraseThreadHandle)
         return;

@@ -1,6 +1,8 @@
 #include "framework/sbDeviceList.h"
 
+#include "framework/sbBurner.h"
 #include "framework/sbCallBack.h"
+#include "framework/sbEventWait.h"
 
 #include <QCoreApplication>
 
@@ -16,15 +18,6 @@ constexpr int WaitSliceMs = 80;
 constexpr int SptiNameCount = 21;
 // Shown in a failure text when the library leaves the status unset.
 constexpr uint32_t StatusUnset = 31;
-
-QString OpenFailureText(const char *Call, EXCEPTION_NUMBER Code, uint32_t Status, const char *Text)
-{
-    return QStringLiteral("StarBurn_%1() failed, exception %2, status %3, text \"%4\"")
-        .arg(QLatin1String(Call), QString::number(Code),
-             QString::number(static_cast<int32_t>(Status)),
-             QString::fromLocal8Bit(
-                 Text, static_cast<qsizetype>(strnlen(Text, STARBURN_EXCEPTION_TEXT_SIZE))));
-}
 
 } // namespace
 
@@ -63,7 +56,10 @@ void TsbDeviceFinder::FindDevices(bool ShowProgress)
     FDevices.TransportType = FTransportType;
 
     auto Thread = std::make_unique<TsbDeviceFinderThread>(&FDevices);
-    Thread->SetOnTerminate([this](TsbDeviceFinderThread *Sender) { ThreadTerminated(Sender); });
+    Thread->SetOnTerminate([this](TsbDeviceFinderThread *Sender) {
+        ThreadTerminated(Sender);
+        WakeEventWaits();
+    });
     FThread = Thread.get();
     FThreadHandle = std::move(Thread);
     FThreadHandle->Start();
@@ -82,10 +78,13 @@ void TsbDeviceFinder::WaitForThread()
 {
     // Re-read the member on every round: events processed here may start a
     // nested scan, which joins the thread itself.
+    // Events are served as they come and the end is noticed at once; the
+    // thread is re-checked at least every slice.
     while (FThreadHandle) {
-        if (!FThreadHandle->WaitFor(WaitSliceMs) && FThread.load() != nullptr) {
-            if (QCoreApplication::instance() != nullptr)
-                QCoreApplication::processEvents();
+        const uint64_t Seen = EventWaitGeneration();
+        if (!FThreadHandle->WaitFor(0) && FThread.load() != nullptr) {
+            if (!ServeEventsFor(WaitSliceMs, Seen))
+                FThreadHandle->WaitFor(WaitSliceMs);
             continue;
         }
         FThreadHandle->Join();
@@ -203,7 +202,8 @@ void HandleDeviceFound(TsbDeviceList *List, const STARBURN_DEVICE_ADDRESS *Addre
             if (Code != EN_SUCCESS) {
                 if (Grabber != nullptr)
                     StarBurn_Destroy(&Grabber);
-                LogScanLine(OpenFailureText("CdvdBurnerGrabber_Create", Code, Status, Text));
+                LogScanLine(LibraryFailureText(
+                    QStringLiteral("StarBurn_CdvdBurnerGrabber_Create()"), Code, Status, Text));
             } else {
                 LogScanLine(QStringLiteral("CdvdBurnerGrabber_Create (after create): PortID:%1,"
                                            "BusID:%2,TargetID:%3,LUN:%4")
@@ -225,7 +225,8 @@ void HandleDeviceFound(TsbDeviceList *List, const STARBURN_DEVICE_ADDRESS *Addre
             if (Code != EN_SUCCESS) {
                 if (Grabber != nullptr)
                     StarBurn_Destroy(&Grabber);
-                LogScanLine(OpenFailureText("CdvdBurnerGrabber_CreateEx", Code, Status, Text));
+                LogScanLine(LibraryFailureText(
+                    QStringLiteral("StarBurn_CdvdBurnerGrabber_CreateEx()"), Code, Status, Text));
             } else {
                 Added = List->Add();
                 Added->DeviceName = QString::fromLocal8Bit(Name);

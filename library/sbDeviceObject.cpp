@@ -21,6 +21,8 @@ constexpr uint16_t FeatureCdRead = 0x001E;
 constexpr uint16_t FeatureDvdRead = 0x001F;
 constexpr uint16_t FeatureBdRead = 0x0040;
 constexpr uint16_t FeatureDvdPlusRDl = 0x003B;
+// Poll interval while a blank runs.
+constexpr unsigned BlankPollMs = 50;
 
 // The CDB of the last command this thread sent, for the failure block.
 thread_local std::array<uint8_t, 16> GLastCdb{};
@@ -193,6 +195,10 @@ Outcome DeviceObject::blank(ERASE_TYPE eraseType)
     };
     mmc::EraseHooks hooks;
     hooks.sleep = [provider = FProvider](unsigned ms) { provider->sleep(ms); };
+    // The end is noticed only at a poll, so the interval is the delay the user
+    // sees after the drive has finished; TEST UNIT READY is answered from the
+    // drive's state and costs it nothing.
+    hooks.pollIntervalMs = BlankPollMs;
     hooks.progress = report;
     const mmc::EraseKind kind =
         eraseType == ERASE_TYPE_BLANK_DISC_FAST ? mmc::EraseKind::Fast : mmc::EraseKind::Full;

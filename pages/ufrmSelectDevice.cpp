@@ -36,14 +36,6 @@ TsbDeviceItem *RecordOf(const QTreeWidgetItem *Row)
                                 Row->data(colProduct, RecordRole).value<quintptr>());
 }
 
-QString FailureText(const char *Call, EXCEPTION_NUMBER Code, uint32_t Status, const char *Text)
-{
-    return QStringLiteral("StarBurn_%1() failed, exception %2, status %3, text \"%4\"")
-        .arg(QLatin1String(Call), QString::number(Code),
-             QString::number(static_cast<int32_t>(Status)),
-             TextFromChars(Text, STARBURN_EXCEPTION_TEXT_SIZE - 1));
-}
-
 } // namespace
 
 TfrmSelectDevice::TfrmSelectDevice(QWidget *parent)
@@ -266,13 +258,15 @@ TsbDiscSpace TfrmSelectDevice::QueryDiscSpace(const TsbDeviceItem &Item)
         Code = StarBurn_CdvdBurnerGrabber_CreateEx(&Grabber, Text, sizeof(Text), &Status, &Failure,
                                                    nullptr, nullptr, Name.constData(), 1);
         if (Code != EN_SUCCESS)
-            LogScanLine(FailureText("CdvdBurnerGrabber_CreateEx", Code, Status, Text));
+            LogScanLine(LibraryFailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_CreateEx()"),
+                                           Code, Status, Text));
     } else {
         Code = StarBurn_CdvdBurnerGrabber_Create(
             &Grabber, Text, sizeof(Text), &Status, &Failure, nullptr, nullptr, Item.Address.PortID,
             Item.Address.BusID, Item.Address.TargetID, Item.Address.LUN, 1);
         if (Code != EN_SUCCESS)
-            LogScanLine(FailureText("CdvdBurnerGrabber_Create", Code, Status, Text));
+            LogScanLine(LibraryFailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_Create()"),
+                                           Code, Status, Text));
     }
     // Without a device object there is nothing to ask: the space stays zero.
     if (Code != EN_SUCCESS || Grabber == nullptr) {
@@ -297,7 +291,8 @@ TsbDiscSpace TfrmSelectDevice::QueryDiscSpace(const TsbDeviceItem &Item)
     Code = StarBurn_CdvdBurnerGrabber_GetDiscUsedSpace(Grabber, Text, sizeof(Text), &Status,
                                                        &Failure, &UsedBytes);
     if (Code != EN_SUCCESS) {
-        LogScanLine(FailureText("CdvdBurnerGrabber_GetDiscUsedSpace", Code, Status, Text));
+        LogScanLine(LibraryFailureText(
+            QStringLiteral("StarBurn_CdvdBurnerGrabber_GetDiscUsedSpace()"), Code, Status, Text));
         UsedBytes = 0;
     }
     Space.FreeBytes = FreeBytes;

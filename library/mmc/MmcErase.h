@@ -52,7 +52,7 @@ struct EraseHooks
     std::function<void(unsigned ms)> sleep;
     // done out of ProgressTotal; called from the calling thread.
     std::function<void(uint32_t done, uint32_t total)> progress;
-    unsigned pollIntervalMs = 1000; // never below 500 in real use
+    unsigned pollIntervalMs = 1000; // at least 10; the library uses 50
     unsigned settleMs = 1000;       // wait after the drive accepted the command
     // Cap on the waiting time (sum of the sleeps); 0 = 3 x the estimate, at least 10 min.
     unsigned maxWaitMs = 0;
