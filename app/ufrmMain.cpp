@@ -5,7 +5,10 @@
 #include "app/ufrmWelcome.h"
 #include "app/uPictures.h"
 #include "framework/sbBurner.h"
+#include "framework/sbErrors.h"
+#include "framework/sbLog.h"
 #include "framework/sbMessageBox.h"
+#include "framework/sbTypes.h"
 #include "pages/ufrmEraseDisc.h"
 #include "pages/ufrmFinalAction.h"
 #include "pages/ufrmOptionsSummary.h"
@@ -112,6 +115,9 @@ void TMainForm::FormShow()
     PreparePage(PageTransport);
 }
 
+// Refused while a page works (a device scan cannot be left half done). During
+// the erase no page works: the window goes, the erase and the eject run to
+// their end inside the Next click, and the program ends after it.
 void TMainForm::closeEvent(QCloseEvent *Event)
 {
     if (!FCanClose) {
@@ -285,9 +291,77 @@ void TMainForm::ButtonCloseClick()
     FFinish->close();
 }
 
+bool TMainForm::ValidatePage()
+{
+    switch (ActivePageIndex()) {
+    case PageDevice:
+        ValidateDeviceChoice();
+        break;
+    case PageErase:
+        FBurner->FEraseOptions = FErasePage->GetEraseOptions();
+        break;
+    default:
+        break;
+    }
+    return true;
+}
+
+void TMainForm::ValidateDeviceChoice()
+{
+    TfrmSelectDevice *page = FDevicePage;
+    page->FShowProgress = true;
+    if (page->GetSelectedRow() == nullptr)
+        throw EsbError(tr("You must select device that is supports burning CD/DVD"));
+    if (page->GetSelectedDiscInformation().Bytes[0] == 0) {
+        // The disc may have gone in after the last scan: look once more,
+        // quietly, before refusing.
+        page->FShowProgress = false;
+        page->AttachBurner(FBurner.get());
+        if (page->GetSelectedDiscInformation().Bytes[0] == 0)
+            throw EsbError(tr("No writable disc is inserted"));
+    }
+    const DISC_TYPE discType = page->GetSelectedDiscType();
+    if (!IsErasableDiscType(discType))
+        throw EsbError(tr("No writable disc is inserted"));
+
+    FBurner->FDeviceAddress = page->GetSelectedAddress();
+    FBurner->FDiscSpace = page->GetSelectedDiscSpace();
+    FBurner->FDiscType = discType;
+    page->GetSelectedDevicePath(FBurner->FDeviceName);
+    FBurner->FTransportType = FTransportPage->GetTransport();
+    FBurner->CreateGrabber();
+    FBurner->Lock();
+}
+
+void TMainForm::PageBack(int PageLeft, int PageEntered)
+{
+    Q_UNUSED(PageLeft);
+    // The tray was locked when the device page was left forwards.
+    if (PageEntered == PageDevice)
+        FBurner->Release();
+}
+
 void TMainForm::CommitPage(int Page)
 {
-    Q_UNUSED(Page);
+    switch (Page) {
+    case PageTransport:
+        FLog->Clear();
+        FLog->Add()->LogMessage = tr("Erasing Disc");
+        break;
+    case PageDevice:
+        DropPageActions(PageDevice);
+        DropPageLog(PageDevice);
+        CollectPageLog(FDevicePage, PageDevice);
+        break;
+    case PageErase:
+        DropPageLog(PageErase);
+        DropPageActions(PageErase);
+        CollectPageLog(FErasePage, PageErase);
+        CollectPageActions(FErasePage, PageErase);
+        break;
+    default:
+        break;
+    }
 }
 
 template <class TPage> TPage *TMainForm::EnsurePage(TPage *&Field, QWidget *Panel)
@@ -312,29 +386,68 @@ void TMainForm::PreparePage(int Page)
         ShowPage(EnsurePage(FTransportPage, ui->pnlTs0));
         break;
     case PageOperation:
-        ShowPage(EnsurePage(FOperationPage, ui->pnlFinalPage));
+        PrepareOperationPage();
         break;
-    case PageDevice: {
-        TfrmSelectDevice *page = EnsurePage(FDevicePage, ui->pnlTs2);
-        page->OnWorkBegin = [this](QObject *Sender) { PageWorkBegin(Sender); };
-        page->OnWorkEnd = [this](QObject *Sender) { PageWorkEnd(Sender); };
-        ShowPage(page);
+    case PageDevice:
+        PrepareDevicePage();
         break;
-    }
     case PageErase:
+        // Attaching reads the drive's speeds for the inserted disc.
         ShowPage(EnsurePage(FErasePage, ui->pnlTs3));
         break;
     case PageSummary:
-        ShowPage(EnsurePage(FSummaryPage, ui->pnlTs4));
+        PrepareSummaryPage();
         break;
     default:
         break;
     }
 }
 
+void TMainForm::PrepareOperationPage()
+{
+    if (FOperationPage == nullptr) {
+        EnsurePage(FOperationPage, ui->pnlFinalPage);
+        FOperationPage->SetLogCaptions(tr("Erasing Log:"),
+                                       tr("Click Save Log to save Erasing Log text to a file."));
+    }
+    FOperationPage->FLog = FLog.get();
+    FOperationPage->FActionList = FActionList.get();
+    FOperationPage->SetShowBuffer(false);
+    ShowPage(FOperationPage);
+}
+
+void TMainForm::PrepareDevicePage()
+{
+    if (FDevicePage == nullptr) {
+        EnsurePage(FDevicePage, ui->pnlTs2);
+        FDevicePage->FScanInfoText =
+            tr("Blankora Wizard is scanning your system for CD and DVD devices.");
+    }
+    FDevicePage->OnWorkBegin = [this](QObject *Sender) { PageWorkBegin(Sender); };
+    FDevicePage->OnWorkEnd = [this](QObject *Sender) { PageWorkEnd(Sender); };
+    FDevicePage->FShowAllDevices = false;
+    FBurner->FTransportType = FTransportPage->GetTransport();
+    // Attaching scans for devices.
+    ShowPage(FDevicePage);
+}
+
+void TMainForm::PrepareSummaryPage()
+{
+    EnsurePage(FSummaryPage, ui->pnlTs4);
+    QString devicePath;
+    FDevicePage->GetSelectedDevicePath(devicePath);
+    FSummaryPage->BuildSummary(FDevicePage->GetSelectedDeviceInfo(), devicePath,
+                               FDevicePage->GetSelectedDiscType(), FTransportPage->GetTransport(),
+                               FErasePage->GetEraseOptions(), FErasePage->GetSpeedText());
+    ShowPage(FSummaryPage);
+}
+
+// No control offers to cancel a started erase: it always runs to its end.
 void TMainForm::RunOperation()
 {
-    // The operation page runs the wizard's action list here once it can.
+    FBurner->FSucceeded = true;
+    FBurner->FCancelled = false;
+    FOperationPage->RunActions();
 }
 
 QString TMainForm::CompletionText() const

@@ -33,6 +33,9 @@ public:
     void PageWorkBegin(QObject *Sender) override;
     void UpdateButtons() override;
     void UpdateTexts() override;
+    // Checks the page that Next leaves; raises EsbError with the text to show.
+    bool ValidatePage() override;
+    void PageBack(int PageLeft, int PageEntered) override;
 
     // Active page index of pcBurner: 0 transport, 1 operation, 2 device
     // selection, 3 erase options, 4 summary.
@@ -68,7 +71,11 @@ private:
     void PageChanged();
     void UpdateTitles();
     void SetActivePageIndex(int Index);
+    void ValidateDeviceChoice();
     void ShowPage(TsbDockForm *Page);
+    void PrepareOperationPage();
+    void PrepareDevicePage();
+    void PrepareSummaryPage();
     template <class TPage> TPage *EnsurePage(TPage *&Field, QWidget *Panel);
 
     Ui::TMainForm *ui;
