@@ -1,0 +1,204 @@
+// Times the wizard's erase, from Next on the summary page (the wizard window
+// driven by clicks) and from the start of the operation page's run, to the
+// "Erase completed" line, against a blank of fixed emulated length, and
+// watches the user-interface thread meanwhile.
+#include "BenchCommon.h"
+
+#include "app/uProgram.h"
+#include "app/ufrmMain.h"
+#include "app/ufrmWelcome.h"
+
+#include "framework/sbActions.h"
+#include "framework/sbBurner.h"
+#include "framework/sbCallBack.h"
+#include "framework/sbErase.h"
+#include "framework/sbLog.h"
+#include "framework/sbMessageBox.h"
+#include "library/StarBurn.h"
+#include "pages/ufrmFinalAction.h"
+
+#include <QAbstractItemModel>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QTextStream>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <cstdio>
+
+using namespace blankora::bench;
+
+namespace {
+
+// Not a multiple of the poll interval, so the end falls between two polls.
+constexpr double BlankSeconds = 1.525;
+constexpr int Rounds = 3;
+constexpr double OverheadTargetMs = 100;
+constexpr double GapTargetMs = 16;
+
+struct RunResult
+{
+    double completedMs = -1; // -1: the line never came
+    double longestGapMs = 0;
+    QString failure;
+};
+
+// Notes the moment the operation page shows "Erase completed"; a row gets
+// its text after it is inserted, so the text change is the moment.
+void WatchForCompletion(TfrmFinalAction &page, const QElapsedTimer &clock, RunResult &result)
+{
+    auto *rows = page.findChild<QTreeWidget *>(QStringLiteral("lvLog"));
+    QObject::connect(
+        rows->model(), &QAbstractItemModel::dataChanged, &page,
+        [rows, &clock, &result](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
+            for (int row = topLeft.row(); row <= bottomRight.row(); ++row) {
+                if (result.completedMs < 0 &&
+                    rows->topLevelItem(row)->text(0) == QLatin1String("Erase completed"))
+                    result.completedMs = clock.nsecsElapsed() / 1e6;
+            }
+        });
+}
+
+void Click(QWidget *window, const char *name)
+{
+    auto *button = window->findChild<QPushButton *>(QLatin1String(name));
+    if (button != nullptr && button->isVisible() && button->isEnabled())
+        QTest::mouseClick(button, Qt::LeftButton);
+}
+
+// The whole wizard on the bay: welcome, transport, device, options, summary,
+// then Next starts the erase. Empty failure when the summary was reached.
+RunResult WizardEraseOnce()
+{
+    RunResult result;
+    std::string error;
+    auto bay = blankora::virtualbay::VirtualBay::fromJson(BayJson(1, 0, BlankSeconds), error);
+    if (!bay) {
+        result.failure = QString::fromStdString(error);
+        return result;
+    }
+    blankora::virtualbay::VirtualBay::install(bay);
+    SetMessageBoxHook([&result](const TsbMessageBoxRecord &box) { result.failure = box.Text; });
+    StartProgram();
+    TProgramWindows windows = CreateProgramWindows();
+    windows.Welcome->show();
+    QCoreApplication::processEvents();
+    Click(windows.Welcome, "ButtonNext");
+    for (int page = 0; page < 3; ++page)
+        Click(windows.Main, "ButtonNext");
+    if (windows.Main->ActivePageIndex() != 4) {
+        result.failure = QStringLiteral("the wizard stopped on page %1 before the summary %2")
+                             .arg(windows.Main->ActivePageIndex())
+                             .arg(result.failure);
+    } else {
+        QElapsedTimer clock;
+        // The wizard may make its operation page only when the run starts.
+        QTimer hook;
+        hook.setInterval(5);
+        QObject::connect(&hook, &QTimer::timeout, [&] {
+            if (TfrmFinalAction *page = windows.Main->OperationPage()) {
+                WatchForCompletion(*page, clock, result);
+                hook.stop();
+            }
+        });
+        hook.start();
+        TickMonitor monitor;
+        monitor.start();
+        clock.start();
+        Click(windows.Main, "ButtonNext");
+        monitor.stop();
+        result.longestGapMs = monitor.longestGapMs();
+    }
+    DestroyProgramWindows(windows);
+    EndProgram();
+    SetMessageBoxHook(nullptr);
+    StarBurn_DownShut();
+    blankora::virtualbay::VirtualBay::install(nullptr);
+    return result;
+}
+
+RunResult EraseOnce()
+{
+    RunResult result;
+    auto bay = StartOnBay(BayJson(1, 0, BlankSeconds));
+    TsbCallBackEventer eventer;
+    GCallBackEventer = &eventer;
+    SetMessageBoxHook([&result](const TsbMessageBoxRecord &box) { result.failure = box.Text; });
+    {
+        TsbBurner burner;
+        burner.FTransportType = ttSpti;
+        burner.FDeviceName = QStringLiteral("CdRom0");
+        burner.FDiscType = DISC_TYPE_CDRW;
+        burner.FEraseOptions.SpeedInPoint = 4;
+        burner.FEraseOptions.SpeedInSize = 706;
+        burner.CreateGrabber();
+
+        TsbLog log;
+        log.Add()->LogMessage = QStringLiteral("Erasing Disc");
+        TsbActionList actions;
+        TsbEraseAction erase;
+        actions.Add()->FAction = &erase;
+        TfrmFinalAction page;
+        page.FLog = &log;
+        page.FActionList = &actions;
+        page.AttachBurner(&burner);
+        page.show();
+        QCoreApplication::processEvents();
+
+        QElapsedTimer clock;
+        WatchForCompletion(page, clock, result);
+        TickMonitor monitor;
+        monitor.start();
+        clock.start();
+        page.RunActions();
+        monitor.stop();
+        result.longestGapMs = monitor.longestGapMs();
+        burner.DestroyGrabber();
+    }
+    SetMessageBoxHook(nullptr);
+    GCallBackEventer = nullptr;
+    StopBay();
+    return result;
+}
+
+// Prints the figures of Rounds runs of `erase`; false when a run did not complete.
+bool Measure(const QString &name, RunResult (*erase)())
+{
+    std::vector<double> overheads;
+    double longestGap = 0;
+    for (int round = 0; round < Rounds; ++round) {
+        const RunResult run = erase();
+        if (run.completedMs < 0) {
+            std::printf("%s: not measured: the erase did not complete (%s)\n", qPrintable(name),
+                        qPrintable(run.failure));
+            return false;
+        }
+        overheads.push_back(run.completedMs - BlankSeconds * 1000);
+        longestGap = std::max(longestGap, run.longestGapMs);
+    }
+    const double overhead = Median(overheads);
+    PrintFigure(name + QStringLiteral(": time"), overhead + BlankSeconds * 1000,
+                QStringLiteral("ms"),
+                QStringLiteral("emulated blank %1 ms").arg(BlankSeconds * 1000), true);
+    PrintFigure(name + QStringLiteral(": overhead"), overhead, QStringLiteral("ms"),
+                QStringLiteral("target < %1 ms, median of %2").arg(OverheadTargetMs).arg(Rounds),
+                overhead < OverheadTargetMs);
+    PrintFigure(name + QStringLiteral(": longest UI gap"), longestGap, QStringLiteral("ms"),
+                QStringLiteral("target < %1 ms, 5 ms timer").arg(GapTargetMs),
+                longestGap < GapTargetMs);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    const bool wizard =
+        Measure(QStringLiteral("erase (wizard, from Next on summary)"), WizardEraseOnce);
+    const bool page = Measure(QStringLiteral("erase (operation page run)"), EraseOnce);
+    return wizard || page ? 0 : 1;
+}
