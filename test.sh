@@ -18,4 +18,6 @@ esac
 blankora_install_deps
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset"
+# Debian's Qt is not instrumented: its internal synchronisation is suppressed.
+export TSAN_OPTIONS="suppressions=$PWD/tools/tsan.supp ${TSAN_OPTIONS:-}"
 QT_QPA_PLATFORM=offscreen ctest --preset "$preset"
