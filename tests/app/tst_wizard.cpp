@@ -206,7 +206,7 @@ void TestWizard::welcomeNextShowsTheTransportPage()
     TSelectTransportForm *page = FWindows.Main->TransportPage();
     QVERIFY(page != nullptr);
     QCOMPARE(page->parentWidget()->objectName(), QStringLiteral("pnlTs0"));
-    QCOMPARE(page->geometry(), QRect(5, 5, 484, 218));
+    QCOMPARE(page->geometry(), QRect(5, 5, 484, 241));
     QVERIFY(page->isVisible());
     QVERIFY(!FWindows.Main->LibraryStarted());
 }
