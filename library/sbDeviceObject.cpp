@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <vector>
 
 namespace blankora::library {
@@ -437,28 +436,7 @@ Outcome DeviceObject::discSpace(uint64_t &usedBytes, uint64_t &freeBytes)
         return fail(space, "READ DISC SPACE");
     usedBytes = space.value.usedBytes;
     freeBytes = space.value.freeBytes;
-    if (mmc::isOverwritable(profile) && usedBytes == 0) {
-        // Overwritable discs record no used size: a file system on them says
-        // how much they hold, so a disc with data is not shown as blank.
-        const uint64_t total = freeBytes;
-        usedBytes = std::min(total, isoVolumeBytes());
-        freeBytes = total - usedBytes;
-    }
     return success();
-}
-
-uint64_t DeviceObject::isoVolumeBytes()
-{
-    // ISO 9660 primary volume descriptor: block 16, type 1, "CD001", the
-    // volume space size in blocks at bytes 80-83 (little-endian half).
-    std::vector<uint8_t> block(mmc::BlockSize);
-    if (!mmc::read10(FTransport, 16, 1, block))
-        return 0;
-    if (block[0] != 1 || std::memcmp(block.data() + 1, "CD001", 5) != 0)
-        return 0;
-    const uint32_t blocks = uint32_t(block[80]) | uint32_t(block[81]) << 8 |
-                            uint32_t(block[82]) << 16 | uint32_t(block[83]) << 24;
-    return uint64_t(blocks) * mmc::BlockSize;
 }
 
 } // namespace blankora::library

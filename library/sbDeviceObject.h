@@ -75,8 +75,6 @@ private:
 
     template <class T> Outcome fail(const T &result, const char *command) const;
     uint16_t profileOrZero();
-    // Size of the ISO 9660 volume at the start of the disc, 0 when there is none.
-    uint64_t isoVolumeBytes();
 
     std::shared_ptr<ProviderAccess> FProvider;
     GuardedTransport FTransport;
