@@ -72,6 +72,37 @@ QString TsbBurner::FailureText(const QString &Call) const
     return LibraryFailureText(Call, FExceptionCode, FSystemError, FExceptionText);
 }
 
+void TsbBurner::ApplyWriteSpeed(uint32_t WriteSpeed, TsbDriveSpeeds &Speeds)
+{
+    LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_SetSpeeds: ReadSpeed: 65535,WriteSpeed: %1")
+                       .arg(WriteSpeed));
+    FExceptionCode = StarBurn_CdvdBurnerGrabber_SetSpeeds(
+        FGrabber, FExceptionText, sizeof(FExceptionText), &FSystemError, &FFailureInfo,
+        STARBURN_SPEED_MAX, WriteSpeed);
+    if (FExceptionCode != EN_SUCCESS) {
+        FLastMessage = FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_SetSpeeds()"));
+        LogLibraryCall(FLastMessage);
+        throw EsbError(FLastMessage);
+    }
+
+    LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_GetSpeeds"));
+    FExceptionCode = StarBurn_CdvdBurnerGrabber_GetSpeeds(
+        FGrabber, FExceptionText, sizeof(FExceptionText), &FSystemError, &FFailureInfo,
+        &Speeds.CurrentRead, &Speeds.MaximumRead, &Speeds.CurrentWrite, &Speeds.MaximumWrite);
+    if (FExceptionCode != EN_SUCCESS) {
+        const QString Text = FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_GetSpeeds()"));
+        LogLibraryCall(Text);
+        throw EsbError(Text);
+    }
+    LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_GetSpeeds: CurrentReadSpeed: %1,"
+                                  "MaximumReadSpeed: %2,CurrentWriteSpeed: %3,"
+                                  "MaximumWriteSpeed: %4")
+                       .arg(Speeds.CurrentRead)
+                       .arg(Speeds.MaximumRead)
+                       .arg(Speeds.CurrentWrite)
+                       .arg(Speeds.MaximumWrite));
+}
+
 void TsbBurner::CreateGrabber()
 {
     DestroyGrabber();

@@ -26,6 +26,15 @@ QString LibraryFailureText(const QString &Call, EXCEPTION_NUMBER Code, uint32_t 
 // Writes a line about a library call to the diagnostic log, if there is one.
 void LogLibraryCall(const QString &Text);
 
+// The four speeds the library reports, in KB/s.
+struct TsbDriveSpeeds
+{
+    uint32_t CurrentRead = 0;
+    uint32_t MaximumRead = 0;
+    uint32_t CurrentWrite = 0;
+    uint32_t MaximumWrite = 0;
+};
+
 // Stands for the drive chosen in the wizard: the library's device object for
 // it, the choices the pages pass on, the worker thread of the running
 // operation and the error block of the last library call.
@@ -49,6 +58,12 @@ public:
     void Cancel();
     // Blanks the disc in a worker thread and returns when it has ended.
     void RunEraseThread();
+
+    // Sets the write speed (the read speed at the drive's maximum) and reads
+    // back what the drive took, each call with its diagnostic lines. A failed
+    // setting goes into FLastMessage; a failure of either call is raised.
+    // Speeds holds what the query reported, also when the query failed.
+    void ApplyWriteSpeed(uint32_t WriteSpeed, TsbDriveSpeeds &Speeds);
 
     // LibraryFailureText for the last call made with this burner's error block.
     QString FailureText(const QString &Call) const;

@@ -47,48 +47,20 @@ void TsbEraseAction::Execute(TsbActionItem *Item)
     DoMessage(tr("Erase started"), litInfo);
     DoMessage(tr("Erase speed") + tr(": %1.0x").arg(O.SpeedInPoint), litInfo);
 
-    const auto WriteSpeed = static_cast<uint32_t>(O.SpeedInSize);
-    LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_SetSpeeds: ReadSpeed: 65535,WriteSpeed: %1")
-                       .arg(WriteSpeed));
-    B->FExceptionCode = StarBurn_CdvdBurnerGrabber_SetSpeeds(
-        B->FGrabber, B->FExceptionText, sizeof(B->FExceptionText), &B->FSystemError,
-        &B->FFailureInfo, STARBURN_SPEED_MAX, WriteSpeed);
-    if (B->FExceptionCode != EN_SUCCESS) {
-        B->FLastMessage = B->FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_SetSpeeds()"));
-        LogLibraryCall(B->FLastMessage);
+    TsbDriveSpeeds Speeds;
+    try {
+        B->ApplyWriteSpeed(static_cast<uint32_t>(O.SpeedInSize), Speeds);
+    } catch (...) {
         // A run that stops here must not end in the success text.
         B->FSucceeded = false;
-        throw EsbError(B->FLastMessage);
+        throw;
     }
-
-    LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_GetSpeeds"));
-    uint32_t CurrentRead = 0;
-    uint32_t MaximumRead = 0;
-    uint32_t CurrentWrite = 0;
-    uint32_t MaximumWrite = 0;
-    B->FExceptionCode = StarBurn_CdvdBurnerGrabber_GetSpeeds(
-        B->FGrabber, B->FExceptionText, sizeof(B->FExceptionText), &B->FSystemError,
-        &B->FFailureInfo, &CurrentRead, &MaximumRead, &CurrentWrite, &MaximumWrite);
-    if (B->FExceptionCode != EN_SUCCESS) {
-        const QString Text =
-            B->FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_GetSpeeds()"));
-        LogLibraryCall(Text);
-        B->FSucceeded = false;
-        throw EsbError(Text);
-    }
-    LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_GetSpeeds: CurrentReadSpeed: %1,"
-                                  "MaximumReadSpeed: %2,CurrentWriteSpeed: %3,"
-                                  "MaximumWriteSpeed: %4")
-                       .arg(CurrentRead)
-                       .arg(MaximumRead)
-                       .arg(CurrentWrite)
-                       .arg(MaximumWrite));
 
     FTick = 1;
     std::unique_ptr<QTimer> Timer;
     if (O.EstimateProgress) {
         const int Interval = EraseProgressInterval(O.FullErase, B->FDiscSpace.TotalBytes,
-                                                   B->FDiscType, CurrentWrite);
+                                                   B->FDiscType, Speeds.CurrentWrite);
         // An interval of 0 would fire on every event loop pass instead of never.
         if (Interval > 0) {
             Timer = std::make_unique<QTimer>(this);

@@ -78,40 +78,16 @@ void TsbDiscSpeedList::BuildSpeedList(TsbBurner *Burner)
         LogLibraryCall(
             B.FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_GetDiscInformation()")));
 
-    LogLibraryCall(
-        QStringLiteral("CdvdBurnerGrabber_SetSpeeds: ReadSpeed: 65535,WriteSpeed: 65535"));
-    B.FExceptionCode = StarBurn_CdvdBurnerGrabber_SetSpeeds(
-        B.FGrabber, B.FExceptionText, sizeof(B.FExceptionText), &B.FSystemError, &B.FFailureInfo,
-        STARBURN_SPEED_MAX, STARBURN_SPEED_MAX);
-    if (B.FExceptionCode != EN_SUCCESS) {
-        B.FLastMessage = B.FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_SetSpeeds()"));
-        LogLibraryCall(B.FLastMessage);
-        throw EsbError(B.FLastMessage);
+    TsbDriveSpeeds Speeds;
+    try {
+        B.ApplyWriteSpeed(STARBURN_SPEED_MAX, Speeds);
+    } catch (...) {
+        MaxReadSpeed = Speeds.MaximumRead;
+        MaxWriteSpeed = Speeds.MaximumWrite;
+        throw;
     }
-
-    LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_GetSpeeds"));
-    uint32_t CurrentRead = 0;
-    uint32_t MaximumRead = 0;
-    uint32_t CurrentWrite = 0;
-    uint32_t MaximumWrite = 0;
-    B.FExceptionCode = StarBurn_CdvdBurnerGrabber_GetSpeeds(
-        B.FGrabber, B.FExceptionText, sizeof(B.FExceptionText), &B.FSystemError, &B.FFailureInfo,
-        &CurrentRead, &MaximumRead, &CurrentWrite, &MaximumWrite);
-    MaxReadSpeed = MaximumRead;
-    MaxWriteSpeed = MaximumWrite;
-    if (B.FExceptionCode != EN_SUCCESS) {
-        const QString Text =
-            B.FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_GetSpeeds()"));
-        LogLibraryCall(Text);
-        throw EsbError(Text);
-    }
-    LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_GetSpeeds: CurrentReadSpeed: %1,"
-                                  "MaximumReadSpeed: %2,CurrentWriteSpeed: %3,"
-                                  "MaximumWriteSpeed: %4")
-                       .arg(CurrentRead)
-                       .arg(MaximumRead)
-                       .arg(CurrentWrite)
-                       .arg(MaximumWrite));
+    MaxReadSpeed = Speeds.MaximumRead;
+    MaxWriteSpeed = Speeds.MaximumWrite;
 
     const bool IsDVD = IsDVDDiscType(B.FDiscType);
     const uint32_t UnitSpeed = IsDVD ? UnitSpeedDVD : UnitSpeedCD;
@@ -121,15 +97,16 @@ void TsbDiscSpeedList::BuildSpeedList(TsbBurner *Burner)
     for (const uint32_t WriteSpeed : Ladder) {
         B.FExceptionCode = StarBurn_CdvdBurnerGrabber_SetSpeeds(
             B.FGrabber, B.FExceptionText, sizeof(B.FExceptionText), &B.FSystemError,
-            &B.FFailureInfo, CurrentRead, WriteSpeed);
+            &B.FFailureInfo, Speeds.CurrentRead, WriteSpeed);
         B.FExceptionCode = StarBurn_CdvdBurnerGrabber_GetSpeeds(
             B.FGrabber, B.FExceptionText, sizeof(B.FExceptionText), &B.FSystemError,
-            &B.FFailureInfo, &CurrentRead, &MaximumRead, &CurrentWrite, &MaximumWrite);
-        const auto Factor = static_cast<int32_t>(CurrentWrite / UnitSpeed);
+            &B.FFailureInfo, &Speeds.CurrentRead, &Speeds.MaximumRead, &Speeds.CurrentWrite,
+            &Speeds.MaximumWrite);
+        const auto Factor = static_cast<int32_t>(Speeds.CurrentWrite / UnitSpeed);
         if (FindBySpeedInPoint(Factor) == nullptr) {
             TsbDiscSpeedItem *Item = Add();
             Item->SpeedInPoint = Factor;
-            Item->SpeedInSize = static_cast<int32_t>(CurrentWrite);
+            Item->SpeedInSize = static_cast<int32_t>(Speeds.CurrentWrite);
         }
     }
     UpdateSpeedTexts();
