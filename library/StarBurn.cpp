@@ -127,6 +127,24 @@ EXCEPTION_NUMBER withObject(void *handle, const ErrorBlock &block, Operation ope
     return block.apply(operation(*object));
 }
 
+// Runs a device query that yields flags and hands them to the caller's
+// outputs, which must all be given; on failure the outputs stay as they were.
+template <size_t N, class Query>
+Outcome queryFlags(const std::array<uint8_t *, N> &outputs, Query query)
+{
+    for (uint8_t *output : outputs) {
+        if (output == nullptr)
+            return nullOutput();
+    }
+    std::array<uint8_t, N> flags{};
+    Outcome outcome = query(flags);
+    if (outcome.ok()) {
+        for (size_t i = 0; i < N; ++i)
+            *outputs[i] = flags[i];
+    }
+    return outcome;
+}
+
 } // namespace
 
 extern "C" {
@@ -349,39 +367,26 @@ EXCEPTION_NUMBER StarBurn_CdvdBurnerGrabber_GetSupportedMediaFormats(
     void *handle, uint8_t *flag1, uint8_t *flag2, uint8_t *flag3, uint8_t *flag4, uint8_t *flag5,
     uint8_t *flag6, uint8_t *flag7, uint8_t *flag8, uint8_t *flag9, uint8_t *flag10)
 {
-    const std::array<uint8_t *, 10> outputs{flag1, flag2, flag3, flag4, flag5,
-                                            flag6, flag7, flag8, flag9, flag10};
-    for (uint8_t *output : outputs) {
-        if (output == nullptr)
-            return EN_INVALID_PARAMETER;
-    }
     std::shared_ptr<DeviceObject> object = Session::instance().find(handle);
     if (!object)
         return EN_INVALID_PARAMETER;
-    std::array<uint8_t, 10> flags{};
-    Outcome outcome = object->mediaFormats(flags);
-    for (size_t i = 0; i < outputs.size(); ++i)
-        *outputs[i] = flags[i];
-    return outcome.code;
+    return queryFlags(std::array<uint8_t *, 10>{flag1, flag2, flag3, flag4, flag5, flag6, flag7,
+                                                flag8, flag9, flag10},
+                      [&](std::array<uint8_t, 10> &flags) { return object->mediaFormats(flags); })
+        .code;
 }
 
 EXCEPTION_NUMBER StarBurn_CdvdBurnerGrabber_GetSupportedMediaFormatsExEx(
     void *handle, uint8_t *flag1, uint8_t *flag2, uint8_t *flag3, uint8_t *flag4, uint8_t *flag5,
     uint8_t *flag6)
 {
-    const std::array<uint8_t *, 6> outputs{flag1, flag2, flag3, flag4, flag5, flag6};
-    for (uint8_t *output : outputs) {
-        if (output == nullptr)
-            return EN_INVALID_PARAMETER;
-    }
     std::shared_ptr<DeviceObject> object = Session::instance().find(handle);
     if (!object)
         return EN_INVALID_PARAMETER;
-    std::array<uint8_t, 6> flags{};
-    Outcome outcome = object->mediaFormatsExEx(flags);
-    for (size_t i = 0; i < outputs.size(); ++i)
-        *outputs[i] = flags[i];
-    return outcome.code;
+    return queryFlags(
+               std::array<uint8_t *, 6>{flag1, flag2, flag3, flag4, flag5, flag6},
+               [&](std::array<uint8_t, 6> &flags) { return object->mediaFormatsExEx(flags); })
+        .code;
 }
 
 EXCEPTION_NUMBER StarBurn_CdvdBurnerGrabber_ProbeSupportedWriteModes(void *handle,
@@ -391,18 +396,10 @@ EXCEPTION_NUMBER StarBurn_CdvdBurnerGrabber_ProbeSupportedWriteModes(void *handl
 {
     return withObject(handle, {exceptionText, exceptionTextSize, systemError, failureInfo},
                       [&](DeviceObject &object) {
-                          const std::array<uint8_t *, 4> outputs{mode1, mode2, mode3, mode4};
-                          for (uint8_t *output : outputs) {
-                              if (output == nullptr)
-                                  return nullOutput();
-                          }
-                          std::array<uint8_t, 4> modes{};
-                          Outcome outcome = object.writeModes(modes);
-                          if (outcome.ok()) {
-                              for (size_t i = 0; i < outputs.size(); ++i)
-                                  *outputs[i] = modes[i];
-                          }
-                          return outcome;
+                          return queryFlags(std::array<uint8_t *, 4>{mode1, mode2, mode3, mode4},
+                                            [&](std::array<uint8_t, 4> &modes) {
+                                                return object.writeModes(modes);
+                                            });
                       });
 }
 
@@ -412,22 +409,13 @@ EXCEPTION_NUMBER StarBurn_CdvdBurnerGrabber_ProbeSupportedReadModes(void *handle
                                                                     uint8_t *mode3, uint8_t *mode4,
                                                                     uint8_t *mode5, uint8_t *mode6)
 {
-    return withObject(handle, {exceptionText, exceptionTextSize, systemError, failureInfo},
-                      [&](DeviceObject &object) {
-                          const std::array<uint8_t *, 6> outputs{mode1, mode2, mode3,
-                                                                 mode4, mode5, mode6};
-                          for (uint8_t *output : outputs) {
-                              if (output == nullptr)
-                                  return nullOutput();
-                          }
-                          std::array<uint8_t, 6> modes{};
-                          Outcome outcome = object.readModes(modes);
-                          if (outcome.ok()) {
-                              for (size_t i = 0; i < outputs.size(); ++i)
-                                  *outputs[i] = modes[i];
-                          }
-                          return outcome;
-                      });
+    return withObject(
+        handle, {exceptionText, exceptionTextSize, systemError, failureInfo},
+        [&](DeviceObject &object) {
+            return queryFlags(
+                std::array<uint8_t *, 6>{mode1, mode2, mode3, mode4, mode5, mode6},
+                [&](std::array<uint8_t, 6> &modes) { return object.readModes(modes); });
+        });
 }
 
 EXCEPTION_NUMBER
