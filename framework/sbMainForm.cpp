@@ -6,6 +6,7 @@
 #include "framework/sbErrors.h"
 #include "framework/sbLog.h"
 #include "library/StarBurn.h"
+#include "platform/sbPlatform.h"
 
 TsbMainForm::TsbMainForm(QWidget *parent)
     : QWidget(parent), FLog(std::make_unique<TsbLog>()),
@@ -121,6 +122,13 @@ void TsbMainForm::StartLibrary()
         const QString text =
             QStringLiteral("StarBurn_UpStartEx() failed, exception %1").arg(static_cast<int>(code));
         LogLibraryCall(text);
+        // The box shows the code only; the reason (such as which scenario file
+        // could not be read) goes to the diagnostic log and the debug output.
+        const QString reason = QString::fromUtf8(StarBurn_GetLastStartUpError());
+        if (!reason.isEmpty()) {
+            LogLibraryCall(reason);
+            OutputDebugText(reason);
+        }
         throw EsbError(text);
     }
     FLibraryStarted = true;

@@ -306,8 +306,19 @@ void TestWizard::closingTheWizardWindowEndsTheProgram()
 void TestWizard::libraryStartFailureKeepsTheTransportPage()
 {
     SetBay(QStringLiteral(BLANKORA_TEST_SCENARIOS "/no-such-bay.json"));
+    TempConfigStore store;
+    store.SetText(QStringLiteral("LogEnabled"), QStringLiteral("1"));
+    delete GLogger;
+    GLogger = new TsbLogger();
+    const QString logFile = GLogger->GetLogFileName();
+    QFile::remove(logFile);
     ClickNext(FWindows.Welcome);
     ClickNext(FWindows.Main);
+
+    // The box gives the code only; the diagnostic log says which file and why.
+    QFile log(logFile);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(QString::fromUtf8(log.readAll()).contains(QStringLiteral("no-such-bay.json")));
 
     QCOMPARE(FRecorder->Boxes().size(), 1);
     const TsbMessageBoxRecord box = FRecorder->Boxes().at(0);
