@@ -59,6 +59,13 @@ Bytes announced(Bytes d, size_t lengthFieldSize, uint32_t length)
     return d.first(std::min(d.size(), total));
 }
 
+// A reply led by a 16-bit length field, cut to the bytes that field covers; a
+// reply too short to hold the field is returned as it is.
+Bytes lengthLed16(Bytes d)
+{
+    return d.size() < 2 ? d : announced(d, 2, be16(d, 0));
+}
+
 std::string asciiField(Bytes d, size_t offset, size_t length)
 {
     std::string s;
@@ -192,9 +199,7 @@ MmcResult<Configuration> parseConfiguration(Bytes d)
 MmcResult<DiscInfo> parseDiscInformation(Bytes d)
 {
     constexpr size_t need = 24;
-    if (d.size() < 2)
-        return failed<DiscInfo>(tooShort("READ DISC INFORMATION", d.size(), need));
-    const Bytes r = announced(d, 2, be16(d, 0));
+    const Bytes r = lengthLed16(d);
     if (r.size() < need)
         return failed<DiscInfo>(tooShort("READ DISC INFORMATION", r.size(), need));
     DiscInfo i;
@@ -216,9 +221,7 @@ MmcResult<DiscInfo> parseDiscInformation(Bytes d)
 MmcResult<TrackInfo> parseTrackInformation(Bytes d)
 {
     constexpr size_t need = 28;
-    if (d.size() < 2)
-        return failed<TrackInfo>(tooShort("READ TRACK INFORMATION", d.size(), need));
-    const Bytes r = announced(d, 2, be16(d, 0));
+    const Bytes r = lengthLed16(d);
     if (r.size() < need)
         return failed<TrackInfo>(tooShort("READ TRACK INFORMATION", r.size(), need));
     TrackInfo t;
@@ -295,9 +298,7 @@ MmcResult<FullToc> parseFullToc(Bytes d)
 MmcResult<Atip> parseAtip(Bytes d)
 {
     constexpr size_t need = 15;
-    if (d.size() < 2)
-        return failed<Atip>(tooShort("ATIP", d.size(), need));
-    const Bytes r = announced(d, 2, be16(d, 0));
+    const Bytes r = lengthLed16(d);
     if (r.size() < need)
         return failed<Atip>(tooShort("ATIP", r.size(), need));
     Atip a;
@@ -430,9 +431,7 @@ MmcResult<std::vector<PerformanceEntry>> parsePerformance(Bytes d)
 MmcResult<RpcState> parseRpcState(Bytes d)
 {
     constexpr size_t need = 7;
-    if (d.size() < 2)
-        return failed<RpcState>(tooShort("REPORT KEY", d.size(), need));
-    const Bytes r = announced(d, 2, be16(d, 0));
+    const Bytes r = lengthLed16(d);
     if (r.size() < need)
         return failed<RpcState>(tooShort("REPORT KEY", r.size(), need));
     RpcState s;

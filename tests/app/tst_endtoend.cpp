@@ -14,6 +14,7 @@
 
 #include "support/MessageBoxRecorder.h"
 #include "support/ScenarioBuilder.h"
+#include "support/WizardDriver.h"
 
 #include <QApplication>
 #include <QFile>
@@ -39,26 +40,12 @@ namespace {
 
 constexpr uint8_t OpInquiry = 0x12;
 
-QPushButton *Button(const QWidget *Window, const char *Name)
-{
-    auto *button = Window->findChild<QPushButton *>(QLatin1String(Name));
-    if (button == nullptr)
-        qFatal("no button %s", Name);
-    return button;
-}
-
 void Click(QPushButton *ButtonToClick)
 {
     if (ButtonToClick->isVisible() && ButtonToClick->isEnabled())
         QTest::mouseClick(ButtonToClick, Qt::LeftButton);
     else
         qWarning("%s cannot be clicked", qPrintable(ButtonToClick->objectName()));
-}
-
-QString LabelText(const QWidget *Window, const char *Name)
-{
-    const auto *label = Window->findChild<QLabel *>(QLatin1String(Name));
-    return label != nullptr ? label->text() : QString();
 }
 
 // Counts the wait dialogs that are shown while it lives.
@@ -87,23 +74,6 @@ int InquiryCount(const VirtualDrive &Drive)
     return static_cast<int>(std::count_if(commands.begin(), commands.end(), [](const auto &C) {
         return !C.cdb.empty() && C.cdb.front() == OpInquiry;
     }));
-}
-
-// Runs the message loop as the program does, with Steps queued at its start;
-// returns whether the loop ended (the program's end) within the time limit.
-bool ProgramEndsAfter(const std::function<void()> &Steps)
-{
-    bool timedOut = false;
-    QTimer limit;
-    limit.setSingleShot(true);
-    QObject::connect(&limit, &QTimer::timeout, [&timedOut] {
-        timedOut = true;
-        QCoreApplication::exit(1);
-    });
-    limit.start(20000);
-    QTimer::singleShot(0, Steps);
-    QApplication::exec();
-    return !timedOut;
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 
 #include "support/MessageBoxRecorder.h"
 #include "support/TempConfigStore.h"
+#include "support/WizardDriver.h"
 
 #include <QApplication>
 #include <QFile>
@@ -23,21 +24,6 @@ namespace {
 const QString EmptyBay = QStringLiteral(BLANKORA_TEST_SCENARIOS "/empty.json");
 const QString CdrwBay = QStringLiteral(BLANKORA_TEST_SCENARIOS "/wizard-cdrw.json");
 
-QPushButton *Button(const QWidget *Window, const char *Name)
-{
-    auto *button = Window->findChild<QPushButton *>(QLatin1String(Name));
-    if (button == nullptr)
-        qFatal("no button %s", Name);
-    return button;
-}
-
-QString LabelText(const QWidget *Window, const char *Name)
-{
-    const auto *label = Window->findChild<QLabel *>(QLatin1String(Name));
-    return label != nullptr ? label->text()
-                            : QStringLiteral("<no label %1>").arg(QLatin1String(Name));
-}
-
 // Enabled state of Back, Next and Cancel, as "BNC" with a dash for a disabled one.
 QString ButtonStates(const QWidget *Window)
 {
@@ -48,22 +34,6 @@ QString ButtonStates(const QWidget *Window)
     return states;
 }
 
-// Runs the message loop as the program does, with Steps queued at its start;
-// returns whether the loop ended (the program's end) within the time limit.
-bool ProgramEndsAfter(const std::function<void()> &Steps)
-{
-    bool timedOut = false;
-    QTimer limit;
-    limit.setSingleShot(true);
-    QObject::connect(&limit, &QTimer::timeout, [&timedOut] {
-        timedOut = true;
-        QCoreApplication::exit(1);
-    });
-    limit.start(10000);
-    QTimer::singleShot(0, Steps);
-    QApplication::exec();
-    return !timedOut;
-}
 } // namespace
 
 class TestWizard : public QObject
