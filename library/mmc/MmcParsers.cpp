@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <optional>
 
 namespace blankora::mmc {
 
@@ -64,6 +65,23 @@ Bytes announced(Bytes d, size_t lengthFieldSize, uint32_t length)
 Bytes lengthLed16(Bytes d)
 {
     return d.size() < 2 ? d : announced(d, 2, be16(d, 0));
+}
+
+// A GET PERFORMANCE reply cut to what its header announces (16-byte
+// descriptors from byte 8), or nothing with the reason in error.
+std::optional<Bytes> performanceReply(Bytes d, std::string &error)
+{
+    if (d.size() < 8) {
+        error = tooShort("GET PERFORMANCE", d.size(), 8);
+        return std::nullopt;
+    }
+    const uint32_t length = be32(d, 0);
+    if (length < 4) {
+        error =
+            malformed("GET PERFORMANCE", QT_TRANSLATE_NOOP("Mmc", "the data length is too small"));
+        return std::nullopt;
+    }
+    return announced(d, 4, length);
 }
 
 std::string asciiField(Bytes d, size_t offset, size_t length)
@@ -390,23 +408,20 @@ MmcResult<CapabilitiesPage> parseCapabilitiesPage(Bytes d)
 MmcResult<std::vector<WriteSpeedEntry>> parseWriteSpeeds(Bytes d)
 {
     using List = std::vector<WriteSpeedEntry>;
-    if (d.size() < 8)
-        return failed<List>(tooShort("GET PERFORMANCE", d.size(), 8));
-    const uint32_t length = be32(d, 0);
-    if (length < 4)
-        return failed<List>(
-            malformed("GET PERFORMANCE", QT_TRANSLATE_NOOP("Mmc", "the data length is too small")));
-    const Bytes r = announced(d, 4, length);
+    std::string error;
+    const std::optional<Bytes> r = performanceReply(d, error);
+    if (!r)
+        return failed<List>(std::move(error));
     List list;
-    for (size_t off = 8; off + 16 <= r.size(); off += 16) {
+    for (size_t off = 8; off + 16 <= r->size(); off += 16) {
         WriteSpeedEntry e;
-        e.rotation = (r[off] >> 3) & 0x03;
-        e.restoreDefaults = (r[off] & 0x04) != 0;
-        e.exact = (r[off] & 0x02) != 0;
-        e.mrw = (r[off] & 0x01) != 0;
-        e.endLba = be32(r, off + 4);
-        e.readSpeed = be32(r, off + 8);
-        e.writeSpeed = be32(r, off + 12);
+        e.rotation = ((*r)[off] >> 3) & 0x03;
+        e.restoreDefaults = ((*r)[off] & 0x04) != 0;
+        e.exact = ((*r)[off] & 0x02) != 0;
+        e.mrw = ((*r)[off] & 0x01) != 0;
+        e.endLba = be32(*r, off + 4);
+        e.readSpeed = be32(*r, off + 8);
+        e.writeSpeed = be32(*r, off + 12);
         list.push_back(e);
     }
     return succeeded(std::move(list));
@@ -415,16 +430,13 @@ MmcResult<std::vector<WriteSpeedEntry>> parseWriteSpeeds(Bytes d)
 MmcResult<std::vector<PerformanceEntry>> parsePerformance(Bytes d)
 {
     using List = std::vector<PerformanceEntry>;
-    if (d.size() < 8)
-        return failed<List>(tooShort("GET PERFORMANCE", d.size(), 8));
-    const uint32_t length = be32(d, 0);
-    if (length < 4)
-        return failed<List>(
-            malformed("GET PERFORMANCE", QT_TRANSLATE_NOOP("Mmc", "the data length is too small")));
-    const Bytes r = announced(d, 4, length);
+    std::string error;
+    const std::optional<Bytes> r = performanceReply(d, error);
+    if (!r)
+        return failed<List>(std::move(error));
     List list;
-    for (size_t off = 8; off + 16 <= r.size(); off += 16)
-        list.push_back({be32(r, off), be32(r, off + 4), be32(r, off + 8), be32(r, off + 12)});
+    for (size_t off = 8; off + 16 <= r->size(); off += 16)
+        list.push_back({be32(*r, off), be32(*r, off + 4), be32(*r, off + 8), be32(*r, off + 12)});
     return succeeded(std::move(list));
 }
 
