@@ -67,7 +67,8 @@ EXCEPTION_NUMBER createObject(void **handle, const ErrorBlock &block, PCALLBACK 
 blankora::transport::OpenResult openAddress(blankora::library::ProviderAccess &provider,
                                             uint8_t port, uint8_t bus, uint8_t target, uint8_t lun)
 {
-    blankora::transport::OpenResult opened = provider.openByAddress(port, bus, target, lun);
+    blankora::transport::OpenResult opened =
+        provider.openByAddress(port, bus, target, lun, blankora::transport::OpenMode::Shared);
     if (!opened.transport && opened.text.empty())
         opened.text = "No CD/DVD device at SCSI address " + std::to_string(port) + ":" +
                       std::to_string(bus) + ":" + std::to_string(target) + ":" +
@@ -112,7 +113,7 @@ blankora::transport::OpenResult openName(blankora::library::ProviderAccess &prov
                       "\": use a system name such as CdRom0 or a device path such as /dev/sr0.";
         return result;
     }
-    return provider.openBySystemNumber(*number);
+    return provider.openBySystemNumber(*number, blankora::transport::OpenMode::Shared);
 }
 
 // Runs an (E) operation on a live handle.

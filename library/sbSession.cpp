@@ -38,17 +38,17 @@ std::vector<transport::DeviceEntry> ProviderAccess::enumerate()
     return FProvider->enumerate();
 }
 
-transport::OpenResult ProviderAccess::openBySystemNumber(int systemNumber)
+transport::OpenResult ProviderAccess::openBySystemNumber(int systemNumber, transport::OpenMode mode)
 {
     std::lock_guard lock(FMutex);
-    return FProvider->openBySystemNumber(systemNumber);
+    return FProvider->openBySystemNumber(systemNumber, mode);
 }
 
 transport::OpenResult ProviderAccess::openByAddress(uint8_t host, uint8_t channel, uint8_t target,
-                                                    uint8_t lun)
+                                                    uint8_t lun, transport::OpenMode mode)
 {
     std::lock_guard lock(FMutex);
-    return FProvider->openByAddress(host, channel, target, lun);
+    return FProvider->openByAddress(host, channel, target, lun, mode);
 }
 
 std::string ProviderAccess::mountPoint(const std::string &node)

@@ -29,8 +29,9 @@ public:
     explicit ProviderAccess(std::unique_ptr<transport::DeviceProvider> provider);
 
     std::vector<transport::DeviceEntry> enumerate();
-    transport::OpenResult openBySystemNumber(int systemNumber);
-    transport::OpenResult openByAddress(uint8_t host, uint8_t channel, uint8_t target, uint8_t lun);
+    transport::OpenResult openBySystemNumber(int systemNumber, transport::OpenMode mode);
+    transport::OpenResult openByAddress(uint8_t host, uint8_t channel, uint8_t target, uint8_t lun,
+                                        transport::OpenMode mode);
     std::string mountPoint(const std::string &node);
     // Waits `ms` of drive time: real milliseconds for real drives, scaled by
     // the virtual bay's time factor for emulated ones.

@@ -14,13 +14,14 @@ public:
     explicit SharedBayProvider(std::shared_ptr<virtualbay::VirtualBay> bay) : FBay(std::move(bay))
     {}
     std::vector<DeviceEntry> enumerate() override { return FBay->enumerate(); }
-    OpenResult openBySystemNumber(int systemNumber) override
+    OpenResult openBySystemNumber(int systemNumber, OpenMode mode = OpenMode::Shared) override
     {
-        return FBay->openBySystemNumber(systemNumber);
+        return FBay->openBySystemNumber(systemNumber, mode);
     }
-    OpenResult openByAddress(uint8_t host, uint8_t channel, uint8_t target, uint8_t lun) override
+    OpenResult openByAddress(uint8_t host, uint8_t channel, uint8_t target, uint8_t lun,
+                             OpenMode mode = OpenMode::Shared) override
     {
-        return FBay->openByAddress(host, channel, target, lun);
+        return FBay->openByAddress(host, channel, target, lun, mode);
     }
     std::string mountPoint(const std::string &node) override { return FBay->mountPoint(node); }
 

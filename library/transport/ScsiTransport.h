@@ -44,8 +44,8 @@ struct ScsiResult
     uint8_t senseKey = 0;
     uint8_t asc = 0;
     uint8_t ascq = 0;
-    int osError = 0;     // errno-like value, 0 when none
-    int hostStatus = 0;  // 3 = time-out
+    int osError = 0;    // errno-like value, 0 when none
+    int hostStatus = 0; // 3 = time-out
     int driverStatus = 0;
     size_t residual = 0; // requested minus transferred bytes
     std::string text;    // readable reason, empty when good ("MEDIUM NOT PRESENT", ...)
@@ -74,7 +74,16 @@ struct DeviceEntry
 {
     int systemNumber = -1; // N of CdRomN (/dev/srN)
     uint8_t host = 0, channel = 0, target = 0, lun = 0;
-    std::string node;      // /dev/srN, or the virtual drive's node
+    std::string node; // /dev/srN, or the virtual drive's node
+};
+
+// Shared: any number of handles, as the scan needs. Exclusive: O_EXCL, which the
+// kernel refuses (EBUSY) while the disc is mounted in any namespace or another
+// program holds the drive exclusively; the device object that erases uses it.
+enum class OpenMode
+{
+    Shared,
+    Exclusive
 };
 
 struct OpenResult
@@ -91,9 +100,9 @@ public:
     virtual ~DeviceProvider() = default;
     // Devices in SCSI address order.
     virtual std::vector<DeviceEntry> enumerate() = 0;
-    virtual OpenResult openBySystemNumber(int systemNumber) = 0;
-    virtual OpenResult openByAddress(uint8_t host, uint8_t channel, uint8_t target,
-                                     uint8_t lun) = 0;
+    virtual OpenResult openBySystemNumber(int systemNumber, OpenMode mode = OpenMode::Shared) = 0;
+    virtual OpenResult openByAddress(uint8_t host, uint8_t channel, uint8_t target, uint8_t lun,
+                                     OpenMode mode = OpenMode::Shared) = 0;
     // Mount point of the disc behind this node, or empty when it is not mounted.
     virtual std::string mountPoint(const std::string &node) = 0;
 };

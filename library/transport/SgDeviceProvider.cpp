@@ -98,20 +98,20 @@ std::vector<DeviceEntry> SgDeviceProvider::enumerate()
     return entries;
 }
 
-OpenResult SgDeviceProvider::openBySystemNumber(int systemNumber)
+OpenResult SgDeviceProvider::openBySystemNumber(int systemNumber, OpenMode mode)
 {
     const std::string node =
         (fs::path(FDevDirectory) / ("sr" + std::to_string(systemNumber))).string();
-    return SgTransport::open(node);
+    return SgTransport::open(node, mode);
 }
 
 OpenResult SgDeviceProvider::openByAddress(uint8_t host, uint8_t channel, uint8_t target,
-                                           uint8_t lun)
+                                           uint8_t lun, OpenMode mode)
 {
     for (const DeviceEntry &entry : enumerate()) {
         if (entry.host == host && entry.channel == channel && entry.target == target &&
             entry.lun == lun)
-            return SgTransport::open(entry.node);
+            return SgTransport::open(entry.node, mode);
     }
     OpenResult result;
     result.osError = ENODEV;

@@ -17,8 +17,9 @@ public:
                               std::string mountInfo = "/proc/self/mountinfo");
 
     std::vector<DeviceEntry> enumerate() override;
-    OpenResult openBySystemNumber(int systemNumber) override;
-    OpenResult openByAddress(uint8_t host, uint8_t channel, uint8_t target, uint8_t lun) override;
+    OpenResult openBySystemNumber(int systemNumber, OpenMode mode = OpenMode::Shared) override;
+    OpenResult openByAddress(uint8_t host, uint8_t channel, uint8_t target, uint8_t lun,
+                             OpenMode mode = OpenMode::Shared) override;
     std::string mountPoint(const std::string &node) override;
 
 private:

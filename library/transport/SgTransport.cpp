@@ -12,10 +12,11 @@
 
 namespace blankora::transport {
 
-OpenResult SgTransport::open(const std::string &node)
+OpenResult SgTransport::open(const std::string &node, OpenMode mode)
 {
     OpenResult result;
-    const int fd = scsi_pt_open_flags(node.c_str(), O_RDWR | O_NONBLOCK, 0);
+    const int flags = O_RDWR | O_NONBLOCK | (mode == OpenMode::Exclusive ? O_EXCL : 0);
+    const int fd = scsi_pt_open_flags(node.c_str(), flags, 0);
     if (fd < 0) {
         result.osError = -fd;
         result.text = openErrorText(result.osError, node);

@@ -12,8 +12,9 @@ namespace blankora::transport {
 class SgTransport : public ScsiTransport
 {
 public:
-    // Opens the node read-write and non-blocking (no media checks on open).
-    static OpenResult open(const std::string &node);
+    // Opens the node read-write and non-blocking (no media checks on open),
+    // with O_EXCL when the mode is exclusive.
+    static OpenResult open(const std::string &node, OpenMode mode = OpenMode::Shared);
     ~SgTransport() override;
 
     SgTransport(const SgTransport &) = delete;

@@ -176,7 +176,7 @@ std::vector<transport::DeviceEntry> VirtualBay::enumerate()
     return entries;
 }
 
-transport::OpenResult VirtualBay::open(VirtualDrive &drive)
+transport::OpenResult VirtualBay::open(VirtualDrive &drive, transport::OpenMode /*mode*/)
 {
     transport::OpenResult result;
     const int error = drive.vanished() ? ENODEV : drive.openError();
@@ -189,11 +189,11 @@ transport::OpenResult VirtualBay::open(VirtualDrive &drive)
     return result;
 }
 
-transport::OpenResult VirtualBay::openBySystemNumber(int systemNumber)
+transport::OpenResult VirtualBay::openBySystemNumber(int systemNumber, transport::OpenMode mode)
 {
     for (const auto &drive : FDrives)
         if (drive->declared().systemNumber == systemNumber)
-            return open(*drive);
+            return open(*drive, mode);
     transport::OpenResult result;
     result.osError = ENODEV;
     result.text =
@@ -202,13 +202,13 @@ transport::OpenResult VirtualBay::openBySystemNumber(int systemNumber)
 }
 
 transport::OpenResult VirtualBay::openByAddress(uint8_t host, uint8_t channel, uint8_t target,
-                                                uint8_t lun)
+                                                uint8_t lun, transport::OpenMode mode)
 {
     for (const auto &drive : FDrives) {
         const DriveSpec &declared = drive->declared();
         if (declared.host == host && declared.channel == channel && declared.target == target &&
             declared.lun == lun)
-            return open(*drive);
+            return open(*drive, mode);
     }
     transport::OpenResult result;
     result.osError = ENODEV;

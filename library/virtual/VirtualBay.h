@@ -38,16 +38,19 @@ public:
     std::string directory() const { return FDirectory; }
 
     std::vector<transport::DeviceEntry> enumerate() override;
-    transport::OpenResult openBySystemNumber(int systemNumber) override;
-    transport::OpenResult openByAddress(uint8_t host, uint8_t channel, uint8_t target,
-                                        uint8_t lun) override;
+    transport::OpenResult
+    openBySystemNumber(int systemNumber,
+                       transport::OpenMode mode = transport::OpenMode::Shared) override;
+    transport::OpenResult
+    openByAddress(uint8_t host, uint8_t channel, uint8_t target, uint8_t lun,
+                  transport::OpenMode mode = transport::OpenMode::Shared) override;
     std::string mountPoint(const std::string &node) override;
 
 private:
     VirtualBay() = default;
     static std::shared_ptr<VirtualBay> build(BaySpec declared, const std::string &source,
                                              const std::string &baseDirectory, std::string &error);
-    transport::OpenResult open(VirtualDrive &drive);
+    transport::OpenResult open(VirtualDrive &drive, transport::OpenMode mode);
 
     std::string FDirectory;
     std::shared_ptr<SimClock> FClock;
