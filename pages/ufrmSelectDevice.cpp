@@ -25,6 +25,9 @@ enum TColumn
     colLabel
 };
 
+constexpr int ColumnCount = 6;
+// The widths as designed; a column grows beyond them to show its texts whole.
+constexpr int DesignedWidths[ColumnCount] = {100, 70, 60, 60, 70, 85};
 constexpr int RecordRole = Qt::UserRole;
 // Shown in a failure text when the library leaves the status unset.
 constexpr uint32_t StatusUnset = 31;
@@ -44,9 +47,8 @@ TfrmSelectDevice::TfrmSelectDevice(QWidget *parent)
     ui->setupUi(this);
     ui->lvDevices->header()->setSectionsClickable(false);
     ui->lvDevices->header()->setSectionsMovable(false);
-    const int Widths[] = {100, 70, 60, 60, 70, 85};
-    for (int Column = 0; Column < 6; ++Column)
-        ui->lvDevices->setColumnWidth(Column, Widths[Column]);
+    for (int Column = 0; Column < ColumnCount; ++Column)
+        ui->lvDevices->setColumnWidth(Column, DesignedWidths[Column]);
     // The selection stays visible while the list is not focused.
     QPalette Palette = ui->lvDevices->palette();
     for (QPalette::ColorRole Role : {QPalette::Highlight, QPalette::HighlightedText})
@@ -85,9 +87,7 @@ void TfrmSelectDevice::UpdateTexts() {}
 void TfrmSelectDevice::AttachBurner(TsbBurner *Burner)
 {
     TsbDockForm::AttachBurner(Burner);
-    const TsbDeviceAddress Address = GetSelectedAddress();
-    QString DevicePath;
-    GetSelectedDevicePath(DevicePath);
+    const TsbDeviceIdentity Chosen = GetSelectedIdentity();
 
     ui->lvDevices->setUpdatesEnabled(false);
     try {
@@ -101,14 +101,10 @@ void TfrmSelectDevice::AttachBurner(TsbBurner *Burner)
         FFinder.FindDevices(FShowProgress);
         RebuildRows();
 
-        if (Address.IsValid) {
-            if (QTreeWidgetItem *Row = FindItemByAddress(Address))
-                ui->lvDevices->setCurrentItem(Row);
-        }
-        if (ui->lvDevices->selectedItems().isEmpty()) {
-            if (QTreeWidgetItem *Row = FindItemByDeviceName(DevicePath))
-                ui->lvDevices->setCurrentItem(Row);
-        }
+        // Only the very drive chosen before is selected again; when it has
+        // gone, the first row is selected below, in the user's sight.
+        if (QTreeWidgetItem *Row = FindItemByIdentity(Chosen))
+            ui->lvDevices->setCurrentItem(Row);
     } catch (...) {
         FinishRebuild();
         throw;
@@ -139,6 +135,11 @@ void TfrmSelectDevice::RebuildRows()
         else if (Space.TotalBytes > 0)
             Row->setText(colSize, MegabytesText(static_cast<int64_t>(Space.UsedBytes)));
         Row->setText(colLabel, Record->DiscLabel);
+    }
+    for (int Column = 0; Column < ColumnCount; ++Column) {
+        ui->lvDevices->resizeColumnToContents(Column);
+        if (ui->lvDevices->columnWidth(Column) < DesignedWidths[Column])
+            ui->lvDevices->setColumnWidth(Column, DesignedWidths[Column]);
     }
 }
 
@@ -255,12 +256,14 @@ TsbDiscSpace TfrmSelectDevice::QueryDiscSpace(const TsbDeviceItem &Item)
     EXCEPTION_NUMBER Code;
     if (Item.TransportType == ttSpti) {
         const QByteArray Name = Item.DeviceName.toLocal8Bit();
+        LogScanLine(QStringLiteral("CdvdBurnerGrabber_CreateEx"));
         Code = StarBurn_CdvdBurnerGrabber_CreateEx(&Grabber, Text, sizeof(Text), &Status, &Failure,
                                                    nullptr, nullptr, Name.constData(), 1);
         if (Code != EN_SUCCESS)
             LogScanLine(LibraryFailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_CreateEx()"),
                                            Code, Status, Text));
     } else {
+        LogScanLine(QStringLiteral("CdvdBurnerGrabber_Create (before create)"));
         Code = StarBurn_CdvdBurnerGrabber_Create(
             &Grabber, Text, sizeof(Text), &Status, &Failure, nullptr, nullptr, Item.Address.PortID,
             Item.Address.BusID, Item.Address.TargetID, Item.Address.LUN, 1);
@@ -270,13 +273,16 @@ TsbDiscSpace TfrmSelectDevice::QueryDiscSpace(const TsbDeviceItem &Item)
     }
     // Without a device object there is nothing to ask: the space stays zero.
     if (Code != EN_SUCCESS || Grabber == nullptr) {
-        if (Grabber != nullptr)
+        if (Grabber != nullptr) {
+            LogScanLine(QStringLiteral("Destroy: Grabber"));
             StarBurn_Destroy(&Grabber);
+        }
         return Space;
     }
 
     uint32_t Extra = 0;
     uint64_t FreeBytes = 0;
+    LogScanLine(QStringLiteral("CdvdBurnerGrabber_GetDiscFreeSpace"));
     Code = StarBurn_CdvdBurnerGrabber_GetDiscFreeSpace(Grabber, 3, &Extra, &FreeBytes);
     if (Code != EN_SUCCESS) {
         LogScanLine(
@@ -288,6 +294,7 @@ TsbDiscSpace TfrmSelectDevice::QueryDiscSpace(const TsbDeviceItem &Item)
     uint64_t UsedBytes = 0;
     std::memset(Text, 0, sizeof(Text));
     Status = StatusUnset;
+    LogScanLine(QStringLiteral("CdvdBurnerGrabber_GetDiscUsedSpace"));
     Code = StarBurn_CdvdBurnerGrabber_GetDiscUsedSpace(Grabber, Text, sizeof(Text), &Status,
                                                        &Failure, &UsedBytes);
     if (Code != EN_SUCCESS) {
@@ -299,6 +306,7 @@ TsbDiscSpace TfrmSelectDevice::QueryDiscSpace(const TsbDeviceItem &Item)
     Space.UsedBytes = UsedBytes;
     Space.TotalBytes = UsedBytes + FreeBytes;
     Space.FreeSpaceExtra = Extra;
+    LogScanLine(QStringLiteral("Destroy: Grabber"));
     StarBurn_Destroy(&Grabber);
     return Space;
 }
@@ -323,6 +331,45 @@ QTreeWidgetItem *TfrmSelectDevice::FindItemByDeviceName(const QString &DeviceNam
             return Row;
     }
     return nullptr;
+}
+
+TsbDeviceIdentity TfrmSelectDevice::GetSelectedIdentity() const
+{
+    TsbDeviceIdentity Identity;
+    const TsbDeviceItem *Record = SelectedRecord();
+    if (Record == nullptr)
+        return Identity;
+    Identity.Address = Record->Address;
+    Identity.DeviceName = Record->DeviceName;
+    Identity.Node = Record->DriveLetter;
+    QString Path;
+    GetSelectedDevicePath(Path);
+    const QString Node = StripDevicePrefix(Path);
+    Identity.DisplayName = Record->Product.trimmed();
+    if (!Node.isEmpty())
+        Identity.DisplayName += QStringLiteral(" (") + Node + u')';
+    return Identity;
+}
+
+QString TfrmSelectDevice::GetSelectedDiscLabel() const
+{
+    const TsbDeviceItem *Record = SelectedRecord();
+    return Record != nullptr ? Record->DiscLabel : QString();
+}
+
+QTreeWidgetItem *TfrmSelectDevice::FindItemByIdentity(const TsbDeviceIdentity &Identity) const
+{
+    if (Identity.Address.IsValid)
+        return FindItemByAddress(Identity.Address);
+    if (Identity.DeviceName.isEmpty())
+        return nullptr;
+    QTreeWidgetItem *Row = FindItemByDeviceName(Identity.DeviceName);
+    const TsbDeviceItem *Record = RecordOf(Row);
+    // A name that now leads to another node is another drive.
+    if (Record != nullptr && !Identity.Node.isEmpty() && !Record->DriveLetter.isEmpty() &&
+        Record->DriveLetter != Identity.Node)
+        return nullptr;
+    return Row;
 }
 
 void TfrmSelectDevice::btnRefreshClick()

@@ -9,6 +9,19 @@
 
 class QTreeWidgetItem;
 
+// Which drive a row stands for, as a later scan finds it again: by its SCSI
+// address when it was found by address, else by its device name and node.
+struct TsbDeviceIdentity
+{
+    TsbDeviceAddress Address;
+    QString DeviceName;
+    QString Node;
+    // Product and node, as messages name the drive.
+    QString DisplayName;
+
+    bool IsSet() const { return Address.IsValid || !DeviceName.isEmpty(); }
+};
+
 namespace Ui {
 class TfrmSelectDevice;
 }
@@ -51,6 +64,11 @@ public:
     static TsbDiscSpace QueryDiscSpace(const TsbDeviceItem &Item);
     QTreeWidgetItem *FindItemByAddress(const TsbDeviceAddress &Address) const;
     QTreeWidgetItem *FindItemByDeviceName(const QString &DeviceName) const;
+    TsbDeviceIdentity GetSelectedIdentity() const;
+    // The volume label of the selected device's disc; empty without one.
+    QString GetSelectedDiscLabel() const;
+    // The row of that very drive; none when it is no longer listed.
+    QTreeWidgetItem *FindItemByIdentity(const TsbDeviceIdentity &Identity) const;
 
     TsbDeviceFinder *Finder() { return &FFinder; }
 
