@@ -36,10 +36,12 @@ void TsbDeviceFinder::FindDevices(bool ShowProgress)
         ~TDialogRelease() { Form.reset(); }
     } Release{FProgressForm};
 
+    // A cancel belongs to the scan it was asked for; quiet scans after it
+    // start afresh too.
+    FDevices.Cancelled = false;
     if (ShowProgress && FWaitDialogFactory)
         FProgressForm = FWaitDialogFactory();
     if (FProgressForm) {
-        FDevices.Cancelled = false;
         FProgressForm->SetCaption(
             QCoreApplication::translate("TsbDeviceFinder", "Scanning devices"));
         FProgressForm->SetCancelVisible(true);
