@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 
 #include <cstring>
+#include <exception>
 
 namespace {
 
@@ -49,10 +50,43 @@ TsbBurner::TsbBurner()
     FEraseOptions = TsbEraseOptions{false, 0, 0, false, false};
 }
 
+namespace {
+
+// What a destructor could not do goes to the debug output: it must not throw.
+void ReportSwallowed(const QString &Step, const std::exception_ptr &Error)
+{
+    QString Text;
+    try {
+        std::rethrow_exception(Error);
+    } catch (const EsbError &E) {
+        Text = E.Message();
+    } catch (const std::exception &E) {
+        Text = QString::fromLocal8Bit(E.what());
+    } catch (...) {
+        Text = QStringLiteral("unknown error");
+    }
+    OutputDebugText(QStringLiteral("TsbBurner: %1: %2").arg(Step, Text));
+}
+
+} // namespace
+
+// The calls below log; a log file that can no longer be written (a full
+// disk) must not end the program here.
 TsbBurner::~TsbBurner()
 {
-    WaitForEraseThread();
-    DestroyGrabber();
+    try {
+        WaitForEraseThread();
+    } catch (...) {
+        ReportSwallowed(QStringLiteral("waiting for the erase thread"), std::current_exception());
+    }
+    try {
+        DestroyGrabber();
+    } catch (...) {
+        ReportSwallowed(QStringLiteral("releasing the drive"), std::current_exception());
+    }
+    // Closing the device object also frees a tray whose release was not logged.
+    if (FGrabber != nullptr)
+        StarBurn_Destroy(&FGrabber);
 }
 
 QString LibraryFailureText(const QString &Call, EXCEPTION_NUMBER Code, uint32_t Status,
@@ -150,6 +184,7 @@ void TsbBurner::Lock()
     LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_Lock"));
     FExceptionCode = StarBurn_CdvdBurnerGrabber_Lock(
         FGrabber, FExceptionText, sizeof(FExceptionText), &FSystemError, &FFailureInfo);
+    FTrayLocked = FExceptionCode == EN_SUCCESS;
     if (FExceptionCode != EN_SUCCESS) {
         FLastMessage = FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_Lock()"));
         LogLibraryCall(FLastMessage);
@@ -162,6 +197,7 @@ void TsbBurner::Release()
     FExceptionCode = EN_SUCCESS;
     if (FGrabber == nullptr)
         return;
+    FTrayLocked = false;
     LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_Release"));
     FExceptionCode = StarBurn_CdvdBurnerGrabber_Release(
         FGrabber, FExceptionText, sizeof(FExceptionText), &FSystemError, &FFailureInfo);

@@ -77,6 +77,12 @@ public:
     TsbDiscSpace FDiscSpace;
     DISC_TYPE FDiscType = DISC_TYPE_UNKNOWN;
     QString FDeviceName;
+    // What the device page showed of the disc besides its type and space:
+    // its label, and the block node the label was read from.
+    QString FDiscLabel;
+    QString FDriveNode;
+    // Lock succeeded and no release has been asked for since.
+    bool FTrayLocked = false;
     // Set while the erase thread runs; cleared by the thread's termination handler.
     std::atomic<TsbCustomThread *> FEraseThread{nullptr};
     std::atomic<bool> FCancelled{false};

@@ -4,6 +4,8 @@
 #include "framework/sbCallBack.h"
 #include "framework/sbErrors.h"
 #include "framework/sbTypes.h"
+#include "platform/sbVolumeLabel.h"
+#include "util/sbUtils.h"
 
 #include <QTimer>
 
@@ -15,6 +17,25 @@ namespace {
 // What a fast erase is assumed to write: the lead-in area and table of contents.
 constexpr double FastEraseBytesDVD = 450.0 * 1048576.0;
 constexpr double FastEraseBytesCD = 45.0 * 1048576.0;
+
+// Asks the drive what disc it holds now; a query that fails gives what the
+// device page would have shown for it.
+void ReadInsertedDisc(TsbBurner &B, DISC_TYPE &DiscType, uint64_t &UsedBytes, QString &Label)
+{
+    LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_GetInsertedDiscType"));
+    DiscType = StarBurn_CdvdBurnerGrabber_GetInsertedDiscType(B.FGrabber);
+    LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_GetDiscUsedSpace"));
+    UsedBytes = 0;
+    B.FExceptionCode = StarBurn_CdvdBurnerGrabber_GetDiscUsedSpace(
+        B.FGrabber, B.FExceptionText, sizeof(B.FExceptionText), &B.FSystemError, &B.FFailureInfo,
+        &UsedBytes);
+    if (B.FExceptionCode != EN_SUCCESS) {
+        LogLibraryCall(
+            B.FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_GetDiscUsedSpace()")));
+        UsedBytes = 0;
+    }
+    Label = B.FDriveNode.isEmpty() ? QString() : ReadVolumeLabel(B.FDriveNode);
+}
 
 } // namespace
 
@@ -43,6 +64,10 @@ void TsbEraseAction::Execute(TsbActionItem *Item)
     if (B == nullptr)
         throw EsbError(tr("No drive is chosen for this action. Go back and choose a device."));
     const TsbEraseOptions O = B->FEraseOptions;
+
+    // With the tray free another disc may have gone in since the summary.
+    if (!B->FTrayLocked)
+        CheckDiscUnchanged(*B);
 
     DoMessage(tr("Erase started"), litInfo);
     DoMessage(tr("Erase speed") + tr(": %1.0x").arg(O.SpeedInPoint), litInfo);
@@ -76,6 +101,21 @@ void TsbEraseAction::Execute(TsbActionItem *Item)
         throw EsbError(B->FLastMessage);
     EjectDisc();
     DoMessage(tr("Erase completed"), litInfo);
+}
+
+void TsbEraseAction::CheckDiscUnchanged(TsbBurner &B)
+{
+    DISC_TYPE DiscType = DISC_TYPE_UNKNOWN;
+    uint64_t UsedBytes = 0;
+    QString Label;
+    ReadInsertedDisc(B, DiscType, UsedBytes, Label);
+    if (DiscType == B.FDiscType && UsedBytes == B.FDiscSpace.UsedBytes && Label == B.FDiscLabel)
+        return;
+    B.FSucceeded = false;
+    throw EsbError(tr("The disc in drive %1 was changed after you chose it: nothing was erased. "
+                      "Put in the disc you want to erase, go back to the device selection and "
+                      "choose the drive again")
+                       .arg(StripDevicePrefix(B.FDeviceName)));
 }
 
 void TsbEraseAction::ProgressTimerTick()

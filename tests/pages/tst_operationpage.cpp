@@ -280,6 +280,7 @@ void TestOperationPage::erase_runsOnWorkerAndProgressNeverFallsBack()
     Burner.FEraseOptions.SpeedInPoint = 4;
     Burner.FEraseOptions.SpeedInSize = 706;
     Burner.CreateGrabber();
+    Burner.Lock();
     TsbEraseAction Erase;
     FActions.Add()->FAction = &Erase;
     FLog.Add()->LogMessage = QStringLiteral("Erasing Disc");
@@ -312,6 +313,7 @@ void TestOperationPage::failedBlank_isReportedOnThePage()
     Burner.FDiscType = DISC_TYPE_CDRW;
     Burner.FEraseOptions.Eject = true;
     Burner.CreateGrabber();
+    Burner.Lock();
     TsbEraseAction Erase;
     FActions.Add()->FAction = &Erase;
     FPage->AttachBurner(&Burner);
