@@ -54,11 +54,11 @@ TMainForm::TMainForm(TfrmWelcome *Welcome, TfrmFinish *Finish, QWidget *parent)
     ui->pcBurner->setCurrentIndex(PageTransport);
 
     connect(ui->ButtonNext, &QPushButton::clicked, this,
-            [this] { RunGuarded([this] { ButtonNextClick(); }); });
+            [this] { RunStep(&TMainForm::ButtonNextClick); });
     connect(ui->ButtonPrev, &QPushButton::clicked, this,
-            [this] { RunGuarded([this] { ButtonPrevClick(); }); });
+            [this] { RunStep(&TMainForm::ButtonPrevClick); });
     connect(ui->ButtonClose, &QPushButton::clicked, this,
-            [this] { RunGuarded([this] { ButtonCloseClick(); }); });
+            [this] { RunStep(&TMainForm::ButtonCloseClick); });
 
     FormCreate();
 }
@@ -120,12 +120,15 @@ void TMainForm::FormShow()
 // their end inside the Next click, and the program ends after it.
 void TMainForm::closeEvent(QCloseEvent *Event)
 {
-    if (!FCanClose) {
-        Event->ignore();
-        return;
-    }
-    Event->accept();
+    Event->setAccepted(FormClose());
+}
+
+bool TMainForm::FormClose()
+{
+    if (!FCanClose)
+        return false;
     FWelcome->close();
+    return true;
 }
 
 void TMainForm::InitPageOrder()
@@ -233,6 +236,30 @@ void TMainForm::PageWorkBegin(QObject *Sender)
     ui->ButtonClose->setEnabled(false);
 }
 
+void TMainForm::RunStep(void (TMainForm::*Step)())
+{
+    if (FStepRunning)
+        return;
+    FStepRunning = true;
+    // Off before the step serves any event, so no second click reaches it.
+    ui->ButtonPrev->setEnabled(false);
+    ui->ButtonNext->setEnabled(false);
+    ui->ButtonClose->setEnabled(false);
+    RunGuarded([this, Step] { (this->*Step)(); });
+    // Also after a failed step: whatever it locked is free again.
+    RunGuarded([this] { FreeDriveBeforeOptions(); });
+    FStepRunning = false;
+    if (FCanClose)
+        UpdateButtons();
+}
+
+void TMainForm::FreeDriveBeforeOptions()
+{
+    const int active = ActivePageIndex();
+    if (active == PageTransport || active == PageDevice)
+        FBurner->DestroyGrabber();
+}
+
 void TMainForm::ButtonNextClick()
 {
     if (FRunState == rsFinished) {
@@ -315,8 +342,16 @@ void TMainForm::ValidateDeviceChoice()
     if (page->GetSelectedDiscInformation().Bytes[0] == 0) {
         // The disc may have gone in after the last scan: look once more,
         // quietly, before refusing.
+        const TsbDeviceIdentity chosen = page->GetSelectedIdentity();
         page->FShowProgress = false;
         page->AttachBurner(FBurner.get());
+        // The rescan selects another row when the chosen drive has gone; that
+        // one the user did not choose.
+        if (page->GetSelectedRow() == nullptr ||
+            page->FindItemByIdentity(chosen) != page->GetSelectedRow())
+            throw EsbError(tr("The drive %1 that you chose is no longer available. Check that "
+                              "it is connected, click Refresh and choose a drive again")
+                               .arg(chosen.DisplayName));
         if (page->GetSelectedDiscInformation().Bytes[0] == 0)
             throw EsbError(tr("No writable disc is inserted"));
     }
@@ -328,6 +363,8 @@ void TMainForm::ValidateDeviceChoice()
     FBurner->FDiscSpace = page->GetSelectedDiscSpace();
     FBurner->FDiscType = discType;
     page->GetSelectedDevicePath(FBurner->FDeviceName);
+    FBurner->FDiscLabel = page->GetSelectedDiscLabel();
+    FBurner->FDriveNode = page->GetSelectedIdentity().Node;
     FBurner->FTransportType = FTransportPage->GetTransport();
     FBurner->CreateGrabber();
     FBurner->Lock();
@@ -338,7 +375,7 @@ void TMainForm::PageBack(int PageLeft, int PageEntered)
     Q_UNUSED(PageLeft);
     // The tray was locked when the device page was left forwards.
     if (PageEntered == PageDevice)
-        FBurner->Release();
+        FBurner->DestroyGrabber();
 }
 
 void TMainForm::CommitPage(int Page)

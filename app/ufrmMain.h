@@ -47,6 +47,11 @@ public:
     TfrmEraseDisc *ErasePage() const { return FErasePage; }
     TfrmOptionsSummary *SummaryPage() const { return FSummaryPage; }
 
+    // The close through the window frame: refused while a page works, else the
+    // welcome window goes too, which ends the program. Returns whether the
+    // close is accepted.
+    bool FormClose();
+
 protected:
     void showEvent(QShowEvent *Event) override;
     void closeEvent(QCloseEvent *Event) override;
@@ -68,6 +73,11 @@ private:
     void ButtonNextClick();
     void ButtonPrevClick();
     void ButtonCloseClick();
+    // Runs the step of a button once at a time: a click that arrives while a
+    // step runs (served by the step's own event processing) is dropped.
+    void RunStep(void (TMainForm::*Step)());
+    // Unlocks and frees the drive while the wizard stands before the options page.
+    void FreeDriveBeforeOptions();
     void PageChanged();
     void UpdateTitles();
     void SetActivePageIndex(int Index);
@@ -87,4 +97,5 @@ private:
     TfrmEraseDisc *FErasePage = nullptr;
     TSelectTransportForm *FTransportPage = nullptr;
     TfrmOptionsSummary *FSummaryPage = nullptr;
+    bool FStepRunning = false;
 };
