@@ -106,6 +106,8 @@ private slots:
     void failedOpen();
     void cancelMidScan_keepsFinishedDropsCurrentSkipsRest();
     void cancelledScanWithDialog_isClearedByTheNextScan();
+    void cancelledScan_isClearedByQuietScans_data();
+    void cancelledScan_isClearedByQuietScans();
     void slowScan_keepsServingEvents();
     void scanStartedWhileScanning_replacesTheList();
     void deviceFoundWithoutAddressOrName_isSkipped_data();
@@ -306,6 +308,30 @@ void TestDeviceScan::cancelledScanWithDialog_isClearedByTheNextScan()
     Finder.CancelScan();
     Finder.FindDevices(true);
     QCOMPARE(Finder.Devices()->Count(), 4);
+}
+
+void TestDeviceScan::cancelledScan_isClearedByQuietScans_data()
+{
+    QTest::addColumn<int>("Transport");
+    QTest::addColumn<int>("Found");
+    QTest::newRow("spti") << int(ttSpti) << 3;
+    QTest::newRow("aspi") << int(ttAspi) << 4;
+}
+
+// A cancel in the wait dialog stays behind in the list; the next scans
+// without the dialog (Next's quiet rescan, a later Refresh) find every drive.
+void TestDeviceScan::cancelledScan_isClearedByQuietScans()
+{
+    QFETCH(int, Transport);
+    QFETCH(int, Found);
+    StartBay("scan-drives.json");
+    TsbDeviceFinder Finder;
+    Finder.FTransportType = TsbTransportType(Transport);
+    Finder.CancelScan();
+    Finder.FindDevices(false);
+    QCOMPARE(Finder.Devices()->Count(), Found);
+    Finder.FindDevices(false);
+    QCOMPARE(Finder.Devices()->Count(), Found);
 }
 
 void TestDeviceScan::slowScan_keepsServingEvents()
