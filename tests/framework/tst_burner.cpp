@@ -1,9 +1,14 @@
 #include "framework/sbBurner.h"
 
 #include "framework/sbErrors.h"
+#include "framework/sbLog.h"
 #include "framework/sbMessageBox.h"
 #include "library/StarBurn.h"
 #include "support/ScenarioBuilder.h"
+#include "support/TempConfigStore.h"
+
+#include <QDir>
+#include <QFile>
 
 #include <QTest>
 
@@ -25,6 +30,7 @@ private slots:
     void secondGrabberReplacesTheFirst();
     void failedCreateRaisesItsText();
     void failedLockInformsAndGoesOn();
+    void destructionWithUnwritableLogFreesTheDrive();
 
 private:
     bool OpenBay(const QJsonObject &Faults = {});
@@ -211,6 +217,32 @@ void TestBurner::failedLockInformsAndGoesOn()
              qPrintable(FBoxes.first().Text));
     QCOMPARE(Burner.FLastMessage, FBoxes.first().Text);
     QVERIFY(Burner.FGrabber != nullptr);
+}
+
+// Every call on the way out logs; a log that cannot be written any more (a
+// full disk) must neither end the program nor leave the tray locked.
+void TestBurner::destructionWithUnwritableLogFreesTheDrive()
+{
+    QVERIFY(OpenBay());
+    TempConfigStore Store;
+    Store.SetText(QStringLiteral("LogEnabled"), QStringLiteral("1"));
+    GLogger = new TsbLogger();
+    const QString LogFile = GLogger->GetLogFileName();
+    auto Burner = std::make_unique<TsbBurner>();
+    Burner->FDeviceAddress = TsbDeviceAddress{1, 1, 0, 0, 0};
+    Burner->CreateGrabber();
+    Burner->Lock();
+    QVERIFY(FBay->drive(0).locked());
+    QFile::remove(LogFile);
+    QVERIFY(QDir().mkdir(LogFile));
+
+    Burner.reset();
+
+    QDir().rmdir(LogFile);
+    delete GLogger;
+    GLogger = nullptr;
+    QVERIFY(!FBay->drive(0).locked());
+    QCOMPARE(FBay->drive(0).openHandles(), 0);
 }
 
 QTEST_MAIN(TestBurner)
