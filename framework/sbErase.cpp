@@ -17,6 +17,8 @@ namespace {
 // What a fast erase is assumed to write: the lead-in area and table of contents.
 constexpr double FastEraseBytesDVD = 450.0 * 1048576.0;
 constexpr double FastEraseBytesCD = 45.0 * 1048576.0;
+// A quick format of a BD-RE: about a minute at 2x.
+constexpr double FastEraseBytesBD = 512.0 * 1048576.0;
 
 // Asks the drive what disc it holds now; a query that fails gives what the
 // device page would have shown for it.
@@ -47,6 +49,8 @@ int EraseProgressInterval(bool FullErase, uint64_t TotalBytes, DISC_TYPE DiscTyp
     double Amount = 0;
     if (FullErase)
         Amount = static_cast<double>(TotalBytes);
+    else if (IsBDDiscType(DiscType))
+        Amount = FastEraseBytesBD;
     else
         Amount = IsDVDDiscType(DiscType) ? FastEraseBytesDVD : FastEraseBytesCD;
     const double Interval = Amount / 1024.0 / CurrentWriteSpeed / 100.0 * 1000.0;

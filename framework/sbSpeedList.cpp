@@ -11,8 +11,11 @@
 
 namespace {
 
+constexpr uint32_t UnitSpeedBD = 4495;
 constexpr uint32_t UnitSpeedDVD = 1385;
 constexpr uint32_t UnitSpeedCD = 176;
+constexpr std::array<uint32_t, 9> LadderBD{4495,  8990,  17980, 26970, 35960,
+                                           44950, 53940, 62930, 71920};
 constexpr std::array<uint32_t, 10> LadderDVD{1385, 2770, 3324,  4155,  5540,
                                              6925, 8310, 11080, 16620, 22160};
 constexpr std::array<uint32_t, 16> LadderCD{176,  353,  387,  528,  706,  1056, 1400, 1760,
@@ -89,10 +92,15 @@ void TsbDiscSpeedList::BuildSpeedList(TsbBurner *Burner)
     MaxReadSpeed = Speeds.MaximumRead;
     MaxWriteSpeed = Speeds.MaximumWrite;
 
-    const bool IsDVD = IsDVDDiscType(B.FDiscType);
-    const uint32_t UnitSpeed = IsDVD ? UnitSpeedDVD : UnitSpeedCD;
-    const std::span<const uint32_t> Ladder =
-        IsDVD ? std::span<const uint32_t>(LadderDVD) : std::span<const uint32_t>(LadderCD);
+    uint32_t UnitSpeed = UnitSpeedCD;
+    std::span<const uint32_t> Ladder(LadderCD);
+    if (IsBDDiscType(B.FDiscType)) {
+        UnitSpeed = UnitSpeedBD;
+        Ladder = LadderBD;
+    } else if (IsDVDDiscType(B.FDiscType)) {
+        UnitSpeed = UnitSpeedDVD;
+        Ladder = LadderDVD;
+    }
     // A value the drive does not take just reports back a speed already listed.
     for (const uint32_t WriteSpeed : Ladder) {
         B.FExceptionCode = StarBurn_CdvdBurnerGrabber_SetSpeeds(

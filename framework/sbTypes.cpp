@@ -89,3 +89,8 @@ bool IsDVDDiscType(DISC_TYPE DiscType)
         return false;
     }
 }
+
+bool IsBDDiscType(DISC_TYPE DiscType)
+{
+    return DiscType == DISC_TYPE_BDR || DiscType == DISC_TYPE_BDRE;
+}

@@ -55,3 +55,5 @@ struct TsbEraseOptions
 QString GetDiscTypeName(DISC_TYPE DiscType);
 bool IsErasableDiscType(DISC_TYPE DiscType);
 bool IsDVDDiscType(DISC_TYPE DiscType);
+// Blu-ray discs, whose speeds count in their own unit.
+bool IsBDDiscType(DISC_TYPE DiscType);

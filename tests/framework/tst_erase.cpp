@@ -167,6 +167,8 @@ void TestErase::interval_data()
     QTest::newRow("fast cd") << false << quint64(0) << int(DISC_TYPE_CDRW) << quint32(1764) << 261;
     QTest::newRow("fast dvd") << false << quint64(0) << int(DISC_TYPE_DVDPLUSRW) << quint32(2770)
                               << 1663;
+    QTest::newRow("fast bd-re") << false << quint64(0) << int(DISC_TYPE_BDRE) << quint32(8990)
+                                << 583;
     QTest::newRow("fast dvd-r dl counts as cd")
         << false << quint64(0) << int(DISC_TYPE_DVDR_DL) << quint32(1764) << 261;
     QTest::newRow("no write speed, no estimate")

@@ -116,6 +116,10 @@ void TestSpeedList::ladders_data()
         << "DVD+RW" << int(DISC_TYPE_DVDPLUSRW) << Numbers(DVDLadder)
         << QList<int>{1, 2, 3, 4, 5, 6, 8, 12, 16}
         << QList<int>{1385, 2770, 4155, 5540, 6925, 8310, 11080, 16620, 22160};
+    QTest::newRow("bd writer counts in bd units")
+        << "bd-writer"
+        << "BD-RE" << int(DISC_TYPE_BDRE) << Numbers({4495, 8990}) << QList<int>{1, 2}
+        << QList<int>{4495, 8990};
     QTest::newRow("constant speed")
         << "cd-writer"
         << "CD-RW" << int(DISC_TYPE_CDRW) << Numbers({1764}) << QList<int>{10} << QList<int>{1764};
