@@ -179,6 +179,11 @@ void TfrmFinalAction::resizeEvent(QResizeEvent *Event)
 void TfrmFinalAction::showEvent(QShowEvent *Event)
 {
     TsbDockForm::showEvent(Event);
+    FormShow();
+}
+
+void TfrmFinalAction::FormShow()
+{
     if (FShowBuffer)
         return;
     FTopHeight = 36;

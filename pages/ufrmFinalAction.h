@@ -33,6 +33,9 @@ public:
     ~TfrmFinalAction() override;
 
     void SetShowBuffer(bool ShowBuffer);
+    // Handler of the page's show event: without the buffer row the top panel
+    // shrinks to the percentage and the bar.
+    void FormShow();
     // The captions above and below the log, which the wizard names after its operation.
     void SetLogCaptions(const QString &LogCaption, const QString &SaveHint);
     // Stores the burner, resets the progress and rebuilds the log list from FLog.

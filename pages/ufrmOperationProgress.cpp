@@ -70,9 +70,16 @@ TfrmOperationProgress::TfrmOperationProgress(QWidget *Parent)
       ui(new Ui::TfrmOperationProgress)
 {
     ui->setupUi(this);
-    ui->lblInfo->clear();
     ui->lblCancelling->hide();
     connect(ui->btnCancel, &QPushButton::clicked, this, &TfrmOperationProgress::btnCancelClick);
+    FormCreate();
+}
+
+void TfrmOperationProgress::FormCreate()
+{
+    ui->lblInfo->clear();
+    FShowing = false;
+    ui->Animate->Stop();
 }
 
 TfrmOperationProgress::~TfrmOperationProgress()

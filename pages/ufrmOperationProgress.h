@@ -58,6 +58,9 @@ public:
     void SetOnCancel(std::function<void()> Handler) override;
     void ShowDialog() override;
     void HideDialog() override;
+    // Run by the constructor: no information text, not showing, the clock
+    // ready to play.
+    void FormCreate();
 
     bool IsShowing() const { return FShowing; }
 

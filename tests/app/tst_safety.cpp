@@ -7,6 +7,7 @@
 #include "library/virtual/VirtualBay.h"
 #include "library/virtual/VirtualDrive.h"
 #include "pages/ufrmFinalAction.h"
+#include "pages/ufrmOperationProgress.h"
 #include "pages/ufrmSelectDevice.h"
 #include "pages/ufrmSelectTransport.h"
 
@@ -71,6 +72,7 @@ private slots:
     void discSpaceQueryLogsEveryCall_data();
     void discSpaceQueryLogsEveryCall();
     void deviceColumnsShowWholeValues();
+    void namedHandlersKeepTheirBehaviour();
 
 private:
     VirtualDrive &Drive(int Index) const { return FBay->drive(size_t(Index)); }
@@ -337,6 +339,27 @@ void TestSafety::deviceColumnsShowWholeValues()
                                 .arg(Shown)
                                 .arg(List->columnWidth(Column))));
     }
+}
+
+void TestSafety::namedHandlersKeepTheirBehaviour()
+{
+    TfrmOperationProgress Dialog;
+    Dialog.SetInfoText(QStringLiteral("Scanning"));
+    Dialog.FormCreate();
+    QCOMPARE(LabelText(&Dialog, "lblInfo"), QString());
+    QVERIFY(!Dialog.IsShowing());
+
+    TfrmFinalAction Page;
+    Page.FormShow();
+    QCOMPARE(Page.findChild<QWidget *>(QStringLiteral("pnlTop"))->height(), 36);
+
+    Button(FWindows.Welcome, "ButtonNext")->click();
+    FWindows.Main->PageWorkBegin(FWindows.Main->TransportPage());
+    QVERIFY(!FWindows.Main->FormClose());
+    QVERIFY(FWindows.Welcome->isVisible() || FWindows.Main->isVisible());
+    FWindows.Main->PageWorkEnd(FWindows.Main->TransportPage());
+    QVERIFY(FWindows.Main->FormClose());
+    QVERIFY(!FWindows.Welcome->isVisible());
 }
 
 QTEST_MAIN(TestSafety)
