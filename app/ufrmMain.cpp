@@ -363,10 +363,17 @@ void TMainForm::ValidateDeviceChoice()
     FBurner->FDiscSpace = page->GetSelectedDiscSpace();
     FBurner->FDiscType = discType;
     page->GetSelectedDevicePath(FBurner->FDeviceName);
+    const TsbDeviceIdentity identity = page->GetSelectedIdentity();
     FBurner->FDiscLabel = page->GetSelectedDiscLabel();
-    FBurner->FDriveNode = page->GetSelectedIdentity().Node;
+    FBurner->FDriveNode = identity.Node;
     FBurner->FTransportType = FTransportPage->GetTransport();
-    FBurner->CreateGrabber();
+    try {
+        FBurner->CreateGrabber();
+    } catch (const EsbError &error) {
+        throw EsbError(tr("The drive %1 could not be opened for erasing (%2). Check that it is "
+                          "connected, click Refresh and choose a drive again")
+                           .arg(identity.DisplayName, error.Message()));
+    }
     FBurner->Lock();
 }
 

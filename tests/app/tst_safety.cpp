@@ -144,38 +144,56 @@ QStringList TestSafety::LogRows() const
 void TestSafety::chosenDriveGoneStopsNext_data()
 {
     QTest::addColumn<int>("transport");
+    QTest::addColumn<QString>("product");
     QTest::addColumn<int>("openError");
-    QTest::addColumn<QString>("node");
-    QTest::newRow("spti, vanished") << int(ttSpti) << 0 << "CdRom1";
-    QTest::newRow("spti, cannot be opened") << int(ttSpti) << EACCES << "CdRom1";
-    QTest::newRow("aspi, vanished") << int(ttAspi) << 0 << "";
-    QTest::newRow("aspi, cannot be opened") << int(ttAspi) << EACCES << "";
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("end");
+    // The empty drive has no disc information, so Next looks again, quietly.
+    const QString Gone = QStringLiteral("The drive Virtual DVD-RW (");
+    const QString GoneEnd = QStringLiteral("is no longer available. Check that it is connected, "
+                                           "click Refresh and choose a drive again.");
+    QTest::newRow("spti, vanished")
+        << int(ttSpti) << "Virtual DVD-RW" << 0 << Gone + "CdRom1)" << GoneEnd;
+    QTest::newRow("spti, cannot be opened")
+        << int(ttSpti) << "Virtual DVD-RW" << EACCES << Gone + "CdRom1)" << GoneEnd;
+    QTest::newRow("aspi, vanished") << int(ttAspi) << "Virtual DVD-RW" << 0 << Gone << GoneEnd;
+    QTest::newRow("aspi, cannot be opened")
+        << int(ttAspi) << "Virtual DVD-RW" << EACCES << Gone << GoneEnd;
+    // With a disc listed, the drive is opened for the erase straight away.
+    const QString OpenEnd =
+        QStringLiteral("). Check that it is connected, click Refresh and choose a drive again.");
+    QTest::newRow("spti, vanished before opening")
+        << int(ttSpti) << "Virtual CD-RW" << 0
+        << "The drive Virtual CD-RW (CdRom0) could not be opened for erasing "
+           "(StarBurn_CdvdBurnerGrabber_Create() failed"
+        << OpenEnd;
+    QTest::newRow("aspi, refused opening")
+        << int(ttAspi) << "Virtual CD-RW" << EACCES << "The drive Virtual CD-RW (" << OpenEnd;
 }
 
 void TestSafety::chosenDriveGoneStopsNext()
 {
     QFETCH(int, transport);
+    QFETCH(QString, product);
     QFETCH(int, openError);
-    QFETCH(QString, node);
-    // The empty drive has no disc information, so Next looks again, quietly.
-    WalkToDevicePage(TsbTransportType(transport), QStringLiteral("Virtual DVD-RW"));
+    QFETCH(QString, start);
+    QFETCH(QString, end);
+    WalkToDevicePage(TsbTransportType(transport), product);
+    VirtualDrive &Chosen = Drive(product == QStringLiteral("Virtual CD-RW") ? CdRw : EmptyDvd);
     if (openError != 0)
-        Drive(EmptyDvd).setOpenError(openError);
+        Chosen.setOpenError(openError);
     else
-        Drive(EmptyDvd).setVanishAfter(0);
+        Chosen.setVanishAfter(0);
 
     Next()->click();
 
     QCOMPARE(FRecorder->Texts().size(), 1);
     const QString Text = FRecorder->Texts().first();
-    QVERIFY2(Text.startsWith(QStringLiteral("The drive Virtual DVD-RW (") + node),
-             qPrintable(Text));
-    QVERIFY2(Text.endsWith(QStringLiteral("is no longer available. Check that it is connected, "
-                                          "click Refresh and choose a drive again.")),
-             qPrintable(Text));
+    QVERIFY2(Text.startsWith(start), qPrintable(Text));
+    QVERIFY2(Text.endsWith(end), qPrintable(Text));
     QCOMPARE(FWindows.Main->ActivePageIndex(), 2);
     QVERIFY(FWindows.Main->Burner()->FGrabber == nullptr);
-    for (int I : {CdRw, Stubborn, Loose, Wide})
+    for (int I = 0; I < int(FBay->driveCount()); ++I)
         QVERIFY(!Drive(I).locked());
     QVERIFY(Next()->isEnabled());
 }
