@@ -223,6 +223,9 @@ void TMainForm::UpdateTitles()
 
 void TMainForm::UpdateButtons()
 {
+    // A running step keeps them off; it updates them when it ends.
+    if (FStepRunning)
+        return;
     ui->ButtonPrev->setEnabled(FRunState != rsFinished);
     ui->ButtonNext->setEnabled(true);
     ui->ButtonClose->setEnabled(FRunState != rsFinished);
@@ -251,6 +254,8 @@ void TMainForm::RunStep(void (TMainForm::*Step)())
     FStepRunning = false;
     if (FCanClose)
         UpdateButtons();
+    if (FRunState == rsFinished && ui->ButtonNext->isVisible())
+        ui->ButtonNext->setFocus();
 }
 
 void TMainForm::FreeDriveBeforeOptions()
