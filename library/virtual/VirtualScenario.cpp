@@ -398,11 +398,13 @@ bool parseQuirks(ScenarioReader &reader, const QJsonObject &object, const std::s
 {
     if (!reader.checkKeys(object, path,
                           {"backgroundFormat", "earlyReady", "readySense", "senseFormat",
-                           "deferredErrors", "attentionAfterErase", "certification"}))
+                           "deferredErrors", "attentionAfterErase", "certification",
+                           "kernelTimeouts"}))
         return false;
     const auto key = [&](const char *name) { return ScenarioReader::join(path, name); };
     for (const auto &[name, target] : {std::pair{"backgroundFormat", &quirks.backgroundFormat},
-                                       std::pair{"deferredErrors", &quirks.deferredErrors}}) {
+                                       std::pair{"deferredErrors", &quirks.deferredErrors},
+                                       std::pair{"kernelTimeouts", &quirks.kernelTimeouts}}) {
         if (!object.contains(name))
             continue;
         const auto flag = reader.boolean(object[name], key(name));

@@ -203,6 +203,11 @@ void TestVirtualQuirks::scripts_data()
     QTest::newRow("unit attention after an erase")
         << 5 << QStringList{"BLANKFAST = good", "+61", "TUR = 70 06/29/00", "TUR = good",
                             "BLANKFAST = good", "+61", "SENSE = good",      "TUR = good"};
+    // A blank without Immed outlasting its 30 s: SG_IO gives up, the drive does not.
+    QTest::newRow("kernel time-out of a blocking blank")
+        << 16
+        << QStringList{"a10100000000000000000000 = timeout", "TUR = 70 02/04/07 progress", "+31",
+                       "TUR = good"};
     // libburn mmc.c: an LG drive refuses 30h with a certification it lacks.
     QTest::newRow("certification the drive does not offer")
         << 6 << QStringList{"CERTFULL = 70 05/26/00", "TUR = good", "CERTQUICK = good"};
