@@ -236,9 +236,7 @@ void TestVirtualQuirks::scripts()
         } else if (step.startsWith(QLatin1String("profile "))) {
             QCOMPARE(bay->drive(size_t(drive)).currentProfile(), step.mid(8).toUShort(nullptr, 16));
         } else if (step.startsWith(QLatin1String("node "))) {
-            struct stat info
-            {
-            };
+            struct stat info = {};
             QCOMPARE(::stat(handle->deviceNode().c_str(), &info), 0);
             QCOMPARE(qint64(info.st_size), step.mid(5).toLongLong());
         } else if (step.startsWith(QLatin1String("capacity "))) {
@@ -355,9 +353,7 @@ void TestVirtualQuirks::wholeDiscReadsBackAfterZeroFill()
         QVERIFY(std::all_of(read.data.begin(), read.data.end(), [](uint8_t b) { return b == 0; }));
     }
     // The node file is the store: all zeros, and held as holes.
-    struct stat info
-    {
-    };
+    struct stat info = {};
     QCOMPARE(::stat(handle->deviceNode().c_str(), &info), 0);
     QCOMPARE(uint64_t(info.st_size), uint64_t(4194304));
     QVERIFY(uint64_t(info.st_blocks) * 512 < 4194304 / 4);
