@@ -181,6 +181,13 @@ void TestVirtualQuirks::scripts_data()
                             "TUR = good",      "bg 2", "+1000",         "bg 3"};
     QTest::newRow("background format runs its full time without a close")
         << 0 << QStringList{"FORMAT26 = good", "+3", "bg 2", "+990", "bg 2", "+10", "bg 3"};
+    // MMC as libburn's cookbook reads it: writing a virgin DVD+RW starts the
+    // background format; it cannot go on without the disc.
+    QTest::newRow("first write starts it, eject stops it")
+        << 0
+        << QStringList{"2a000000000000000100/" + QString(QLatin1String("00")).repeated(2048) +
+                           " = good",
+                       "bg 2", "+10", "1b0000000200 = good", "bg 1"};
     // transport.hxx pioneer_stop: TUR passes, the STOP barrier is still refused.
     QTest::newRow("early ready after a blank") << 1
                                                << QStringList{"BLANKFAST = good",
