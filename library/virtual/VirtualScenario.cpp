@@ -121,11 +121,19 @@ bool parseDisc(ScenarioReader &reader, const QJsonObject &object, const std::str
         }
     }
     if (object.contains("formatted")) {
-        const auto formatted =
-            reader.boolean(object["formatted"], ScenarioReader::join(path, "formatted"));
-        if (!formatted)
-            return false;
-        disc.formatted = *formatted;
+        const std::string formattedPath = ScenarioReader::join(path, "formatted");
+        if (object["formatted"] == QJsonValue("partly")) {
+            if (disc.profile != 0x1A && disc.profile != 0x2A) {
+                reader.fail(formattedPath, "only a DVD+RW is partly formatted");
+                return false;
+            }
+            disc.partlyFormatted = true;
+        } else {
+            const auto formatted = reader.boolean(object["formatted"], formattedPath);
+            if (!formatted)
+                return false;
+            disc.formatted = *formatted;
+        }
     }
     const auto blocks = [&](const char *key, uint32_t &target) {
         if (!object.contains(key))

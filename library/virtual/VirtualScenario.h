@@ -57,7 +57,8 @@ struct DiscSpec
 {
     uint16_t profile = 0;
     DiscState state = DiscState::Complete;
-    bool formatted = true; // overwritable media only
+    bool formatted = true;        // overwritable media only
+    bool partlyFormatted = false; // DVD+RW: its background format stopped half-way
     uint32_t capacityBlocks = 0;
     uint32_t usedBlocks = 0;
     unsigned tracks = 1;

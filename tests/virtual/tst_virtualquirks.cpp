@@ -179,6 +179,10 @@ void TestVirtualQuirks::scripts_data()
     QTest::newRow("restart resumes a stopped background format")
         << 0 << QStringList{"FORMAT26 = good", "+3",   "STOPBG = good", "bg 1", "RESTART26 = good",
                             "TUR = good",      "bg 2", "+1000",         "bg 3"};
+    // dvd+rw-format -lead-out: "data is not affected".
+    QTest::newRow("restart keeps the data of a partly formatted disc")
+        << 17 << QStringList{"bg 1", "node 36864", "RESTART26 = good", "bg 2",
+                             "+500", "bg 3",       "node 36864"};
     QTest::newRow("background format runs its full time without a close")
         << 0 << QStringList{"FORMAT26 = good", "+3", "bg 2", "+990", "bg 2", "+10", "bg 3"};
     // MMC as libburn's cookbook reads it: writing a virgin DVD+RW starts the
