@@ -103,8 +103,7 @@ void VirtualDrive::finishJob()
         FBgEnd = job->start + FBgTotal;
         FBgStatus = FBgEnd > FClock->now() ? 2 : 3;
         break;
-    case Job::CloseSession:
-        stopBackground();
+    case Job::CloseSession: // the lead-out leaves the disc partly formatted
         break;
     case Job::FinishFormat:
         FBgStatus = 3;
