@@ -302,7 +302,7 @@ void TfrmFinalAction::RunActions()
 
     ui->btnSaveLog->setEnabled(true);
     if (FBurner != nullptr && !window()->isActiveWindow())
-        NotifyEraseEnded(FBurner->FCancelled ? eoCancelled
+        NotifyEraseEnded(FBurner->FCancelled   ? eoCancelled
                          : FBurner->FSucceeded ? eoSucceeded
                                                : eoFailed,
                          FBurner->FDeviceName, FBurner->FLastMessage);
