@@ -13,8 +13,11 @@ blankora_install_deps
 build=build-deb
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 eval "$(dpkg-buildflags --export=sh)"
+# Passed explicitly: CMake reads no CPPFLAGS, and the others only on a first run.
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DBLANKORA_TESTS=OFF -DBLANKORA_BENCH=OFF >/dev/null
+    -DBLANKORA_TESTS=OFF -DBLANKORA_BENCH=OFF \
+    -DCMAKE_C_FLAGS="$CPPFLAGS $CFLAGS" -DCMAKE_CXX_FLAGS="$CPPFLAGS $CXXFLAGS" \
+    -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" -DCMAKE_SHARED_LINKER_FLAGS="$LDFLAGS" >/dev/null
 cmake --build "$build" --target blankora blankora_documents
 rm -rf "$build/package"
 cpack --config "$build/CPackConfig.cmake" -B "$build/package" >/dev/null
