@@ -101,10 +101,15 @@ std::optional<int> RunCommandLine(const QStringList &Arguments)
                        "step by step. Started without options, it opens its wizard."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
+    // --help-all lists them too.
+    const bool showQtOptions = Arguments.contains(QStringLiteral("--help-all")) ||
+                               Arguments.contains(QStringLiteral("-help-all"));
     for (const TQtOption &qtOption : QtOptions) {
-        QCommandLineOption option(QString::fromLatin1(qtOption.Name), QString(),
+        QCommandLineOption option(QString::fromLatin1(qtOption.Name),
+                                  QCoreApplication::translate("CommandLine", "Handled by Qt."),
                                   qtOption.HasValue ? QStringLiteral("value") : QString());
-        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        if (!showQtOptions)
+            option.setFlags(QCommandLineOption::HiddenFromHelp);
         parser.addOption(option);
     }
     if (!parser.parse(Arguments))

@@ -19,6 +19,10 @@ Try &apos;%1 --help&apos; for more information.
         <source>Unexpected argument &apos;%1&apos;.</source>
         <translation>Unerwartetes Argument „%1“.</translation>
     </message>
+    <message>
+        <source>Handled by Qt.</source>
+        <translation>Wird von Qt ausgewertet.</translation>
+    </message>
 </context>
 <context>
     <name>DesktopNotify</name>

@@ -62,6 +62,9 @@ void TestDesktop::commandLine_data()
     QTest::newRow("--help") << QStringList{"--help"} << "C" << 0
                             << "Erases a rewritable optical disc"
                             << "";
+    QTest::newRow("--help-all") << QStringList{"--help-all"} << "C" << 0
+                                << "--platform <value>            Handled by Qt."
+                                << "";
     QTest::newRow("-h in German") << QStringList{"-h"} << "de_DE.UTF-8" << 0
                                   << "Löscht eine wiederbeschreibbare optische Disc"
                                   << "";
