@@ -9,8 +9,8 @@
 # holds an unfinished entry.
 
 file(GLOB BLANKORA_TS_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/translations/*.ts)
-# The folders whose texts the user sees; the burning library has none.
-set(BLANKORA_TR_FOLDERS app framework pages platform util)
+# The folders whose texts the user sees, the burning library's messages included.
+set(BLANKORA_TR_FOLDERS app framework library pages platform util)
 set(BLANKORA_LUPDATE_OPTIONS -locations none -no-obsolete -no-ui-lines -extensions cpp,h,ui -I .)
 
 add_custom_target(update_translations

@@ -119,6 +119,165 @@ Try &apos;%1 --help&apos; for more information.
     </message>
 </context>
 <context>
+    <name>Mmc</name>
+    <message>
+        <source>The drive reported no current write speed.</source>
+        <translation>Das Laufwerk meldet keine aktuelle Schreibgeschwindigkeit.</translation>
+    </message>
+    <message>
+        <source>Buffer of %1 bytes does not hold %2 blocks.</source>
+        <translation>Ein Puffer von %1 Bytes fasst keine %2 Blöcke.</translation>
+    </message>
+    <message>
+        <source>READ(10) transferred %1 of %2 bytes.</source>
+        <translation>READ(10) hat %1 von %2 Bytes übertragen.</translation>
+    </message>
+    <message>
+        <source>Erasing was cancelled. The drive may go on until the current operation ends; wait until it is ready before using the disc.</source>
+        <translation>Das Löschen wurde abgebrochen. Das Laufwerk arbeitet womöglich weiter, bis der laufende Vorgang endet; warten Sie, bis es bereit ist, bevor Sie die Disc verwenden.</translation>
+    </message>
+    <message>
+        <source>The drive did not finish erasing within %1 minutes; it may still be working. Wait, then check the disc.</source>
+        <translation>Das Laufwerk hat das Löschen nicht innerhalb von %1 Minuten beendet; vielleicht arbeitet es noch. Warten Sie und prüfen Sie dann die Disc.</translation>
+    </message>
+    <message>
+        <source>The disc was removed or the tray was opened while it was being erased.</source>
+        <translation>Die Disc wurde während des Löschens entnommen oder die Lade wurde geöffnet.</translation>
+    </message>
+    <message>
+        <source>There is no disc in the drive.</source>
+        <translation>Im Laufwerk liegt keine Disc.</translation>
+    </message>
+    <message>
+        <source>This disc (%1) cannot be erased: it is not a rewritable disc. Insert a CD-RW, DVD-RW, DVD+RW, DVD-RAM or BD-RE.</source>
+        <translation>Diese Disc (%1) kann nicht gelöscht werden: Sie ist nicht wiederbeschreibbar. Legen Sie eine CD-RW, DVD-RW, DVD+RW, DVD-RAM oder BD-RE ein.</translation>
+    </message>
+    <message>
+        <source>The drive&apos;s %1 answer is too short (%2 bytes, %3 needed).</source>
+        <translation>Die Antwort des Laufwerks auf %1 ist zu kurz (%2 Bytes, %3 nötig).</translation>
+    </message>
+    <message>
+        <source>The drive&apos;s %1 answer is malformed: %2.</source>
+        <translation>Die Antwort des Laufwerks auf %1 ist fehlerhaft: %2.</translation>
+    </message>
+    <message>
+        <source>the data length is too small</source>
+        <translation>die Datenlänge ist zu klein</translation>
+    </message>
+    <message>
+        <source>The drive returned no sense data.</source>
+        <translation>Das Laufwerk hat keine Sense-Daten geliefert.</translation>
+    </message>
+    <message>
+        <source>Unknown sense data format %1h.</source>
+        <translation>Unbekanntes Format der Sense-Daten %1h.</translation>
+    </message>
+    <message>
+        <source>the capacity list length is not a multiple of 8</source>
+        <translation>die Länge der Kapazitätsliste ist kein Vielfaches von 8</translation>
+    </message>
+    <message>
+        <source>the descriptor type is 0</source>
+        <translation>der Deskriptortyp ist 0</translation>
+    </message>
+    <message>
+        <source>it does not hold page 2Ah</source>
+        <translation>sie enthält die Seite 2Ah nicht</translation>
+    </message>
+    <message>
+        <source>The drive reported no error.</source>
+        <translation>Das Laufwerk meldet keinen Fehler.</translation>
+    </message>
+    <message>
+        <source>The drive recovered from an error.</source>
+        <translation>Das Laufwerk hat einen Fehler selbst behoben.</translation>
+    </message>
+    <message>
+        <source>The drive is not ready.</source>
+        <translation>Das Laufwerk ist nicht bereit.</translation>
+    </message>
+    <message>
+        <source>The disc has a medium error.</source>
+        <translation>Die Disc hat einen Medienfehler.</translation>
+    </message>
+    <message>
+        <source>The drive reported a hardware error.</source>
+        <translation>Das Laufwerk meldet einen Hardwarefehler.</translation>
+    </message>
+    <message>
+        <source>The drive rejected the request.</source>
+        <translation>Das Laufwerk hat die Anforderung abgelehnt.</translation>
+    </message>
+    <message>
+        <source>The drive reported a change (disc or reset); try again.</source>
+        <translation>Das Laufwerk meldet eine Änderung (Disc oder Zurücksetzen); versuchen Sie es erneut.</translation>
+    </message>
+    <message>
+        <source>The disc is write-protected.</source>
+        <translation>Die Disc ist schreibgeschützt.</translation>
+    </message>
+    <message>
+        <source>The drive aborted the command; try again.</source>
+        <translation>Das Laufwerk hat den Befehl abgebrochen; versuchen Sie es erneut.</translation>
+    </message>
+    <message>
+        <source>The drive reported an error.</source>
+        <translation>Das Laufwerk meldet einen Fehler.</translation>
+    </message>
+    <message>
+        <source>The drive is busy.</source>
+        <translation>Das Laufwerk ist beschäftigt.</translation>
+    </message>
+    <message>
+        <source>Write error: the disc may be damaged or incompatible.</source>
+        <translation>Schreibfehler: Die Disc ist womöglich beschädigt oder nicht geeignet.</translation>
+    </message>
+    <message>
+        <source>Formatting failed.</source>
+        <translation>Das Formatieren ist fehlgeschlagen.</translation>
+    </message>
+    <message>
+        <source>Erasing failed.</source>
+        <translation>Das Löschen ist fehlgeschlagen.</translation>
+    </message>
+    <message>
+        <source>The disc has reached its power-calibration limit.</source>
+        <translation>Die Disc hat die Grenze ihrer Leistungskalibrierung erreicht.</translation>
+    </message>
+    <message>
+        <source>The drive does not support this operation.</source>
+        <translation>Das Laufwerk unterstützt diesen Vorgang nicht.</translation>
+    </message>
+    <message>
+        <source>The drive rejected the format parameters.</source>
+        <translation>Das Laufwerk hat die Formatierungsparameter abgelehnt.</translation>
+    </message>
+    <message>
+        <source>The drive is not in a state to do this.</source>
+        <translation>Das Laufwerk ist dafür nicht im richtigen Zustand.</translation>
+    </message>
+    <message>
+        <source>This disc cannot be erased in this drive.</source>
+        <translation>Diese Disc kann in diesem Laufwerk nicht gelöscht werden.</translation>
+    </message>
+    <message>
+        <source>The tray is locked.</source>
+        <translation>Die Lade ist verriegelt.</translation>
+    </message>
+    <message>
+        <source>The tray is locked while the disc is being erased.</source>
+        <translation>Die Lade ist verriegelt, während die Disc gelöscht wird.</translation>
+    </message>
+    <message>
+        <source>The drive is busy (SCSI status %1h); try again.</source>
+        <translation>Das Laufwerk ist beschäftigt (SCSI-Status %1h); versuchen Sie es erneut.</translation>
+    </message>
+    <message>
+        <source>The command did not reach the drive.</source>
+        <translation>Der Befehl hat das Laufwerk nicht erreicht.</translation>
+    </message>
+</context>
+<context>
     <name>Pictures</name>
     <message>
         <source>Cannot open file &quot;%1&quot;. %2</source>
