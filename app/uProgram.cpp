@@ -6,7 +6,6 @@
 #include "framework/sbBurner.h"
 #include "framework/sbCallBack.h"
 #include "framework/sbLog.h"
-
 #include "platform/sbDesktopNotify.h"
 
 #include <QCommandLineParser>
