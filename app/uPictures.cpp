@@ -3,14 +3,26 @@
 #include "framework/sbMessageBox.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 
 QString GPictureFolder;
 
 QString PicturePath(const QString &Name)
 {
-    return QCoreApplication::applicationDirPath() + u'/' + GPictureFolder + Name;
+    return PicturePathIn(QCoreApplication::applicationDirPath(), Name);
+}
+
+QString PicturePathIn(const QString &ProgramDir, const QString &Name)
+{
+    const QString beside = ProgramDir + u'/' + GPictureFolder + Name;
+    if (QFileInfo::exists(beside))
+        return beside;
+    const QString installed = QDir::cleanPath(
+        ProgramDir + QStringLiteral("/" BLANKORA_DATA_FROM_BIN "/") + GPictureFolder + Name);
+    return QFileInfo::exists(installed) ? installed : beside;
 }
 
 QPixmap LoadPicture(const QString &FileName)

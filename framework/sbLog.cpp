@@ -4,6 +4,7 @@
 #include "util/sbUtils.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QTime>
 
@@ -74,11 +75,25 @@ TsbLogger::~TsbLogger() = default;
 QString TsbLogger::GetLogFileName()
 {
     std::call_once(FLogFileNameOnce, [this] {
-        const QFileInfo executable(QCoreApplication::applicationFilePath());
-        FLogFileName = QCoreApplication::applicationDirPath() + u'/' +
-                       executable.completeBaseName() + QStringLiteral(".log");
+        FLogFileName = LogFileNameFor(QCoreApplication::applicationFilePath());
+        QDir().mkpath(QFileInfo(FLogFileName).absolutePath());
     });
     return FLogFileName;
+}
+
+QString TsbLogger::LogFileNameFor(const QString &ExecutablePath)
+{
+    const QFileInfo executable(ExecutablePath);
+    const QString name = executable.completeBaseName() + QStringLiteral(".log");
+    const QFileInfo folder(executable.absolutePath());
+    if (folder.isDir() && folder.isWritable())
+        return executable.absolutePath() + u'/' + name;
+    // Installed in a system folder: the user's state folder, as the XDG base
+    // directories have it (a relative XDG_STATE_HOME does not count).
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    if (!QDir::isAbsolutePath(state))
+        state = QDir::homePath() + QStringLiteral("/.local/state");
+    return state + QStringLiteral("/blankora/") + name;
 }
 
 void TsbLogger::Log(const QString &Text, int32_t Level)

@@ -57,7 +57,7 @@ private:
 
 // The diagnostic logger: when the configuration store switches it on
 // ("LogEnabled" non-zero), every line goes with the time of day to the file
-// beside the executable named like it with the extension ".log". The settings
+// that LogFileNameFor names. The settings
 // are read once, on construction.
 class TsbLogger
 {
@@ -67,8 +67,13 @@ public:
     TsbLogger(const TsbLogger &) = delete;
     TsbLogger &operator=(const TsbLogger &) = delete;
 
-    // Program directory + executable name without its extension + ".log".
+    // LogFileNameFor the running program, kept from the first call on; creates
+    // the folder of the file.
     QString GetLogFileName();
+    // Beside the executable, named like it with the extension ".log", when its
+    // folder is writable; otherwise the same name in the folder "blankora" of
+    // $XDG_STATE_HOME (~/.local/state when unset).
+    static QString LogFileNameFor(const QString &ExecutablePath);
     // Appends "hh:mm:ss.zzz: Text" with CR LF, opening and closing the file for
     // the line; throws EsbError when the file cannot be written. Does nothing,
     // and never touches the file system, while logging is off. Level is

@@ -5,6 +5,7 @@
 #include "framework/sbCallBack.h"
 #include "framework/sbErrors.h"
 #include "framework/sbMessageBox.h"
+#include "platform/sbDesktopNotify.h"
 #include "util/sbUtils.h"
 
 #include "ui_ufrmFinalAction.h"
@@ -305,6 +306,11 @@ void TfrmFinalAction::RunActions()
     ui->lblBufferValue->setText(PercentText(0));
 
     ui->btnSaveLog->setEnabled(true);
+    if (FBurner != nullptr && !window()->isActiveWindow())
+        NotifyEraseEnded(FBurner->FCancelled   ? eoCancelled
+                         : FBurner->FSucceeded ? eoSucceeded
+                                               : eoFailed,
+                         FBurner->FDeviceName, FBurner->FLastMessage);
     if (FBurner != nullptr)
         FBurner->Release();
 }

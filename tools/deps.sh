@@ -1,5 +1,11 @@
 # Sourced by run.sh and test.sh: installs the Debian packages the build needs.
-BLANKORA_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libsgutils2-dev libblkid-dev)
+BLANKORA_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libsgutils2-dev libblkid-dev
+    # translations: lupdate and lrelease, and CMake's Qt6LinguistTools
+    qt6-l10n-tools qt6-tools-dev python3
+    # the package test: dpkg-shlibdeps, the validators, a display for the first window
+    dpkg-dev desktop-file-utils appstream xvfb xauth xdotool
+    # the notification test: a session bus with a mock notification service
+    dbus-daemon python3-dbusmock)
 
 blankora_install_deps() {
     local missing=()
