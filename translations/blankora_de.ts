@@ -402,6 +402,14 @@ Try &apos;%1 --help&apos; for more information.
         <source>Blankora Wizard has finished with error</source>
         <translation>Der Blankora-Assistent wurde mit einem Fehler beendet</translation>
     </message>
+    <message>
+        <source>The drive %1 that you chose is no longer available. Check that it is connected, click Refresh and choose a drive again</source>
+        <translation>Das gewählte Laufwerk %1 ist nicht mehr verfügbar. Prüfen Sie, ob es angeschlossen ist, klicken Sie auf „Aktualisieren“ und wählen Sie erneut ein Laufwerk</translation>
+    </message>
+    <message>
+        <source>The drive %1 could not be opened for erasing (%2). Check that it is connected, click Refresh and choose a drive again</source>
+        <translation>Das Laufwerk %1 konnte nicht zum Löschen geöffnet werden (%2). Prüfen Sie, ob es angeschlossen ist, klicken Sie auf „Aktualisieren“ und wählen Sie erneut ein Laufwerk</translation>
+    </message>
 </context>
 <context>
     <name>TSelectTransportForm</name>
@@ -763,6 +771,10 @@ Try &apos;%1 --help&apos; for more information.
     <message>
         <source>Erase completed</source>
         <translation>Löschen abgeschlossen</translation>
+    </message>
+    <message>
+        <source>The disc in drive %1 was changed after you chose it: nothing was erased. Put in the disc you want to erase, go back to the device selection and choose the drive again</source>
+        <translation>Die Disc in Laufwerk %1 wurde nach Ihrer Auswahl gewechselt: Es wurde nichts gelöscht. Legen Sie die Disc ein, die Sie löschen möchten, gehen Sie zurück zur Laufwerksauswahl und wählen Sie das Laufwerk erneut</translation>
     </message>
 </context>
 </TS>
