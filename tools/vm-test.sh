@@ -92,8 +92,8 @@ chmod +x "$INITRD/init"
 (cd "$INITRD" && find . | cpio -o -H newc --quiet | gzip -1) >"$OUT/initramfs.cpio.gz"
 
 TRACE_EVENTS=$OUT/trace-events
-printf '%s\n' scsi_req_parsed scsi_req_parsed_lba scsi_req_build_sense scsi_disk_check_condition \
-    'scsi_disk_emulate_command_*' ide_atapi_cmd ide_atapi_cmd_packet ide_atapi_cmd_error \
+printf '%s\n' scsi_disk_new_request scsi_req_parse_bad scsi_req_build_sense scsi_device_set_ua \
+    scsi_disk_emulate_command_UNKNOWN ide_atapi_cmd_packet ide_atapi_cmd_error \
     ide_atapi_cmd_check_status >"$TRACE_EVENTS"
 
 QEMU_PID=""
@@ -112,7 +112,7 @@ echo "vm-test: booting $KERNEL (TCG); console in $OUT/console.log"
 start=$(date +%s)
 qemu-system-x86_64 -machine q35,accel=tcg -smp 2 -m 1536 -display none -no-reboot \
     -kernel "$KERNEL" -initrd "$OUT/initramfs.cpio.gz" \
-    -append "console=ttyS0 panic=-1 loglevel=4" \
+    -append "console=ttyS0 panic=-1 loglevel=4 scsi_mod.scan=sync" \
     -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
     -virtfs "local,path=$OUT/results,mount_tag=results,security_model=none,multidevs=remap" \
     -device virtio-scsi-pci,id=scsi0 \

@@ -1,0 +1,49 @@
+#!/bin/bash
+# Starts the wizard copy in $1 on a fresh Xvfb display :$2 with the diagnostic
+# log on, goes to the device page with the default transport and waits until
+# the scan has released every drive ($3 = granted), or for the first log line
+# ($3 = denied: what else the log holds is kept for the report, not judged).
+set -u
+WORK=$1 DISPLAY_NUMBER=$2 ACCESS=$3
+export DISPLAY=:$DISPLAY_NUMBER XDG_CONFIG_DIRS=$WORK QT_QPA_PLATFORM=xcb
+LOG=$WORK/blankora.log
+pids=()
+trap 'kill "${pids[@]}" 2>/dev/null' EXIT
+
+wait_for() { # seconds description command...
+    local limit=$1 what=$2
+    shift 2
+    for _ in $(seq $((limit * 4))); do
+        "$@" && return 0
+        sleep 0.25
+    done
+    echo "wizard-scan: gave up waiting for $what" >&2
+    return 1
+}
+visible_window() { xdotool search --onlyvisible --name 'Blankora Wizard' 2>/dev/null | head -1; }
+has_window() { [ -n "$(visible_window)" ]; }
+window_other_than() { local w; w=$(visible_window); [ -n "$w" ] && [ "$w" != "$1" ]; }
+log_count() { [ "$(grep -c "$1" "$LOG" 2>/dev/null)" -ge "$2" ]; }
+
+Xvfb ":$DISPLAY_NUMBER" -screen 0 1024x768x24 -nolisten tcp >"$WORK/xvfb.txt" 2>&1 &
+pids+=($!)
+wait_for 30 "Xvfb" test -S "/tmp/.X11-unix/X$DISPLAY_NUMBER" || exit 1
+"$WORK/blankora" >"$WORK/blankora.txt" 2>&1 &
+pids+=($!)
+
+# Welcome window: Next. Wizard window, transport page: Next starts the scan.
+wait_for 60 "the welcome window" has_window || exit 1
+welcome=$(visible_window)
+sleep 1
+xdotool key Return
+wait_for 60 "the wizard window" window_other_than "$welcome" || exit 1
+sleep 1
+xdotool key Return
+
+if [ "$ACCESS" = granted ]; then
+    wait_for 180 "the scan to release the three drives" log_count 'Destroy: Grabber' 3 || exit 1
+else
+    wait_for 60 "the first log line" log_count UpStartEx 1 || exit 1
+    sleep 5
+fi
+exit 0
