@@ -73,12 +73,14 @@ mount -t proc proc /proc
 mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev
 for m in $(echo $MODULES); do insmod /modules/\$m.ko; done
-mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=262144 hostroot /newroot
+mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=262144,cache=loose hostroot /newroot
 for d in etc var tmp home root run; do
     mkdir -p /overlay/\$d
     mount -t tmpfs tmpfs /overlay/\$d
 done
 cp -a /newroot/etc/. /overlay/etc/
+mkdir -p /overlay/var/cache
+cp -a /newroot/var/cache/fontconfig /overlay/var/cache/ 2>/dev/null
 for d in etc var tmp home root run; do mount --bind /overlay/\$d /newroot/\$d; done
 mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 results /newroot/$OUT/results
 mount -t proc proc /newroot/proc

@@ -11,12 +11,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace {
-
-constexpr int ReplyTimeoutMs = 15000;
-
-} // namespace
-
 QmpLink::QmpLink(const QString &Port)
 {
     FFd = ::open(Port.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -30,9 +24,16 @@ QmpLink::QmpLink(const QString &Port)
         ::cfsetspeed(&Mode, B115200);
         ::tcsetattr(FFd, TCSANOW, &Mode);
     }
-    // Leave the monitor's negotiation mode; a link used before answers with an
-    // error, which is just as good.
-    if (Execute(QStringLiteral("qmp_capabilities")).isEmpty()) {
+    // What came in while the port was closed may have left the monitor's JSON
+    // parser inside a fragment; a 0xFF byte makes it start afresh.
+    ::tcflush(FFd, TCIOFLUSH);
+    Send(QByteArrayLiteral("\xff\n"));
+    // Leave the negotiation mode; a link used before answers with an error,
+    // which is just as good.
+    bool Answered = false;
+    for (int Attempt = 0; Attempt < 3 && !Answered; ++Attempt)
+        Answered = !Execute(QStringLiteral("qmp_capabilities"), {}, 5000).isEmpty();
+    if (!Answered) {
         FError = Port + QStringLiteral(": QEMU's monitor does not answer");
         ::close(FFd);
         FFd = -1;
@@ -59,7 +60,7 @@ bool QmpLink::Send(const QByteArray &Line)
     return true;
 }
 
-QJsonObject QmpLink::Execute(const QString &Command, const QJsonObject &Arguments)
+QJsonObject QmpLink::Execute(const QString &Command, const QJsonObject &Arguments, int TimeoutMs)
 {
     if (FFd < 0)
         return {};
@@ -69,7 +70,7 @@ QJsonObject QmpLink::Execute(const QString &Command, const QJsonObject &Argument
         Request.insert(QStringLiteral("arguments"), Arguments);
     if (!Send(QJsonDocument(Request).toJson(QJsonDocument::Compact) + '\n'))
         return {};
-    return ReplyWithId(Id, ReplyTimeoutMs);
+    return ReplyWithId(Id, TimeoutMs);
 }
 
 QJsonObject QmpLink::ReplyWithId(int Id, int TimeoutMs)

@@ -18,7 +18,8 @@ public:
 
     // Runs one command and returns QEMU's answer: {"return": ...} or
     // {"error": {...}}; an empty object when none came in time.
-    QJsonObject Execute(const QString &Command, const QJsonObject &Arguments = {});
+    QJsonObject Execute(const QString &Command, const QJsonObject &Arguments = {},
+                        int TimeoutMs = 15000);
     // The "return" record of query-block for one qdev id (e.g. "cdrom0").
     QJsonObject BlockState(const QString &Device);
 

@@ -56,6 +56,7 @@ fi
 chgrp cdrom /dev/sr[0-9]*
 chmod 0660 /dev/sr[0-9]*
 chmod 0666 /dev/ttyS1
+stty -F /dev/ttyS1 raw -echo
 useradd -m -G cdrom burner
 useradd -m outsider
 ls -l /dev/sr* >"$R/nodes.txt"
@@ -91,7 +92,7 @@ for user in root burner outsider; do
     cp -r "$BIN/bres" "$work/"
     chown -R "$user" "$work"
 
-    echo "guest: $user: the wizard's device scan under Xvfb"
+    echo "guest: $(date +%T) $user: the wizard's device scan under Xvfb"
     if as_user "$user" timeout 240 "$HERE/wizard-scan.sh" "$work" "$display" "$access"; then
         record PASS "$user: wizard scan ran"
     else
@@ -101,7 +102,7 @@ for user in root burner outsider; do
     cp "$work/blankora.txt" "$R/$user-wizard-output.txt" 2>/dev/null
     display=$((display + 1))
 
-    echo "guest: $user: the library's C interface on the drives"
+    echo "guest: $(date +%T) $user: the library's C interface on the drives"
     log=""
     [ "$access" = granted ] && log=$work/blankora.log
     if as_user "$user" timeout 300 env BLANKORA_VM_ACCESS=$access BLANKORA_VM_MEDIA="$OUT/media" \
