@@ -106,7 +106,8 @@ cleanup() {
         kill -9 "$QEMU_PID" 2>/dev/null || true
     fi
 }
-trap cleanup EXIT INT TERM
+trap cleanup EXIT
+trap 'cleanup; exit 130' INT TERM
 
 # The guest reaches QEMU's monitor (QMP) through its second serial port, which
 # QEMU connects to its own monitor socket.
