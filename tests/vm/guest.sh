@@ -80,6 +80,8 @@ as_user() { # user command...
     fi
 }
 
+# The wizard's two ways of finding drives, one per user with access.
+declare -A transport=([root]=aspi [burner]=spti [outsider]=spti)
 display=1
 for user in root burner outsider; do
     access=granted
@@ -92,8 +94,9 @@ for user in root burner outsider; do
     cp -r "$BIN/bres" "$work/"
     chown -R "$user" "$work"
 
-    echo "guest: $(date +%T) $user: the wizard's device scan under Xvfb"
-    if as_user "$user" timeout 240 "$HERE/wizard-scan.sh" "$work" "$display" "$access"; then
+    echo "guest: $(date +%T) $user: the wizard's device scan (${transport[$user]}) under Xvfb"
+    if as_user "$user" timeout 240 "$HERE/wizard-scan.sh" "$work" "$display" "$access" \
+        "${transport[$user]}"; then
         record PASS "$user: wizard scan ran"
     else
         record FAIL "$user: wizard scan ran"
@@ -106,7 +109,7 @@ for user in root burner outsider; do
     log=""
     [ "$access" = granted ] && log=$work/blankora.log
     if as_user "$user" timeout 300 env BLANKORA_VM_ACCESS=$access BLANKORA_VM_MEDIA="$OUT/media" \
-        BLANKORA_VM_MONITOR=/dev/ttyS1 BLANKORA_VM_WIZARD_LOG="$log" \
+        BLANKORA_VM_MONITOR=/dev/ttyS1 BLANKORA_VM_WIZARD_LOG="$log" BLANKORA_VM_WIZARD_TRANSPORT="${transport[$user]}" \
         "$BIN/vm_drives" -o "$work/vm_drives.txt,txt"; then
         record PASS "$user: vm_drives"
     else

@@ -512,11 +512,12 @@ void TestVmDrives::changedMediumSeenAfterRefresh()
 
 void TestVmDrives::wizardScanLog()
 {
-    // The diagnostic log of the wizard's device scan (by name) on these drives.
+    // The diagnostic log of the wizard's device scan on these drives.
     const QString Path = qEnvironmentVariable("BLANKORA_VM_WIZARD_LOG");
     if (Path.isEmpty())
         QSKIP("no wizard log given");
     REQUIRE_GRANTED();
+    const bool Aspi = qEnvironmentVariable("BLANKORA_VM_WIZARD_TRANSPORT") == QLatin1String("aspi");
     QFile File(Path);
     QVERIFY2(File.open(QIODevice::ReadOnly), qPrintable(Path));
     const QByteArray Contents = File.readAll();
@@ -532,6 +533,8 @@ void TestVmDrives::wizardScanLog()
     }
     QCOMPARE(Lines.value(0), QStringLiteral("UpStartEx"));
     QCOMPARE(Lines.count(QStringLiteral("UpStartEx")), 1);
+    if (Aspi)
+        QCOMPARE(Lines.value(1), QStringLiteral("FindDevice"));
     QCOMPARE(Lines.count(QStringLiteral("Destroy: Grabber")), 3);
     QCOMPARE(Lines.count(QStringLiteral("CdvdBurnerGrabber_GetDeviceInformation")), 3);
     QCOMPARE(Lines.count(QStringLiteral("CdvdBurnerGrabber_TestUnitReady")), 3);
@@ -539,18 +542,29 @@ void TestVmDrives::wizardScanLog()
     QCOMPARE(Lines.count(QStringLiteral("CdvdBurnerGrabber_GetInsertedDiscType")), 2);
     QCOMPARE(Lines.count(QStringLiteral("CdvdBurnerGrabber_GetDiscInformation")), 2);
     // Each device's queries in their order, closed by its release.
-    const QStringList Order = {QStringLiteral("CdvdBurnerGrabber_GetDeviceInformation"),
-                               QStringLiteral("CdvdBurnerGrabber_GetSupportedMediaFormats"),
-                               QStringLiteral("CdvdBurnerGrabber_GetSupportedMediaFormatsExEx"),
-                               QStringLiteral("CdvdBurnerGrabber_ProbeSupportedWriteModes"),
-                               QStringLiteral("CdvdBurnerGrabber_ProbeSupportedReadModes"),
-                               QStringLiteral("CdvdBurnerGrabber_TestUnitReady"),
-                               QStringLiteral("Destroy: Grabber")};
+    const QStringList Queries = {QStringLiteral("CdvdBurnerGrabber_GetDeviceInformation"),
+                                 QStringLiteral("CdvdBurnerGrabber_GetSupportedMediaFormats"),
+                                 QStringLiteral("CdvdBurnerGrabber_GetSupportedMediaFormatsExEx"),
+                                 QStringLiteral("CdvdBurnerGrabber_ProbeSupportedWriteModes"),
+                                 QStringLiteral("CdvdBurnerGrabber_ProbeSupportedReadModes"),
+                                 QStringLiteral("CdvdBurnerGrabber_TestUnitReady"),
+                                 QStringLiteral("Destroy: Grabber")};
     qsizetype From = 0;
-    for (int Device = 0; Device < 3; ++Device) {
-        for (const QString &Step : Order) {
+    for (const DriveFacts &D : Drives) {
+        const STARBURN_DEVICE_ADDRESS &A = D.Address;
+        const QStringList Opened =
+            Aspi ? QStringList{QStringLiteral("CdvdBurnerGrabber_Create (before create)"),
+                               QStringLiteral("CdvdBurnerGrabber_Create (after create): "
+                                              "PortID:%1,BusID:%2,TargetID:%3,LUN:%4")
+                                   .arg(A.PortID)
+                                   .arg(A.BusID)
+                                   .arg(A.TargetID)
+                                   .arg(A.LUN),
+                               QStringLiteral("GetDeviceNameByDeviceAddress")}
+                 : QStringList{QStringLiteral("GetDeviceNameBySystemName")};
+        for (const QString &Step : Opened + Queries) {
             const qsizetype At = Lines.indexOf(Step, From);
-            QVERIFY2(At >= From, qPrintable(QStringLiteral("device %1: %2").arg(Device).arg(Step)));
+            QVERIFY2(At >= From, qPrintable(QStringLiteral("sr%1: %2").arg(D.Number).arg(Step)));
             From = At + 1;
         }
     }

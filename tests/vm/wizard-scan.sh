@@ -1,10 +1,11 @@
 #!/bin/bash
 # Starts the wizard copy in $1 on a fresh Xvfb display :$2 with the diagnostic
-# log on, goes to the device page with the default transport and waits until
-# the scan has released every drive ($3 = granted), or for the first log line
-# ($3 = denied: what else the log holds is kept for the report, not judged).
+# log on, goes to the device page with the transport $4 (spti, the default, or
+# aspi) and waits until the scan has released every drive ($3 = granted), or a
+# few seconds after the session opened ($3 = denied: what the log holds then is
+# kept for the report, not judged).
 set -u
-WORK=$1 DISPLAY_NUMBER=$2 ACCESS=$3
+WORK=$1 DISPLAY_NUMBER=$2 ACCESS=$3 TRANSPORT=$4
 export DISPLAY=:$DISPLAY_NUMBER XDG_CONFIG_DIRS=$WORK QT_QPA_PLATFORM=xcb
 LOG=$WORK/blankora.log
 pids=()
@@ -47,6 +48,11 @@ press_until() { # seconds description command...
 wait_for 60 "the welcome window" has_window || exit 1
 welcome=$(visible_window)
 press_until 60 "the wizard window" window_other_than "$welcome" || exit 1
+if [ "$TRANSPORT" = aspi ]; then
+    # The ASPI radio button: the page sits at (4, 64) in the window, the button
+    # at (48, 104) on the page, 17 pixels high.
+    xdotool mousemove --window "$(visible_window)" 60 176 click 1
+fi
 press_until 60 "the library session" log_count UpStartEx 1 || exit 1
 
 if [ "$ACCESS" = granted ]; then
