@@ -568,8 +568,12 @@ void TestVmDrives::wizardScanLog()
             From = At + 1;
         }
     }
-    for (const QString &Line : Lines)
-        QVERIFY2(!Line.contains(QStringLiteral("failed")), qPrintable(Line));
+    // Every drive opened; a name without a drive may be reported as missing.
+    const QRegularExpression Failure(QStringLiteral("failed, exception (\\d+)"));
+    for (const QString &Line : Lines) {
+        const QRegularExpressionMatch Match = Failure.match(Line);
+        QVERIFY2(!Match.hasMatch() || Match.captured(1).toInt() == EN_NO_DEVICE, qPrintable(Line));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestVmDrives)
