@@ -82,6 +82,9 @@ cp -a /newroot/etc/. /overlay/etc/
 mkdir -p /overlay/var/cache
 cp -a /newroot/var/cache/fontconfig /overlay/var/cache/ 2>/dev/null
 for d in etc var tmp home root run; do mount --bind /overlay/\$d /newroot/\$d; done
+# The repository on its own, so that a clone below /home, /root or /tmp shows.
+mkdir -p /newroot$REPO
+mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=262144,cache=loose repo /newroot$REPO
 mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 results /newroot/$OUT/results
 mount -t proc proc /newroot/proc
 mount -t sysfs sys /newroot/sys
@@ -117,6 +120,7 @@ qemu-system-x86_64 -machine q35,accel=tcg -smp 2 -m 1536 -display none -no-reboo
     -kernel "$KERNEL" -initrd "$OUT/initramfs.cpio.gz" \
     -append "console=ttyS0 panic=-1 loglevel=4 scsi_mod.scan=sync" \
     -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
+    -virtfs "local,path=$REPO,mount_tag=repo,security_model=none,readonly=on,multidevs=remap" \
     -virtfs "local,path=$OUT/results,mount_tag=results,security_model=none,multidevs=remap" \
     -device virtio-scsi-pci,id=scsi0 \
     -drive "if=none,id=cd0,file=$OUT/media/cd.iso,format=raw,media=cdrom,readonly=on" \
