@@ -65,9 +65,9 @@ id burner outsider >>"$R/nodes.txt"
 # The drives as sg3_utils sees them, for comparison with the library's view.
 for n in 0 1 2; do
     echo "== /dev/sr$n"
-    sg_inq "/dev/sr$n"
-    sg_get_config --current "/dev/sr$n"
-    sg_modes --page=0x2a "/dev/sr$n"
+    timeout 20 sg_inq "/dev/sr$n"
+    timeout 20 sg_get_config --current "/dev/sr$n"
+    timeout 20 sg_modes --page=0x2a "/dev/sr$n"
 done >"$R/sg3-utils.txt" 2>&1
 
 as_user() { # user command...

@@ -51,6 +51,7 @@ press_until 60 "the wizard window" window_other_than "$welcome" || exit 1
 if [ "$TRANSPORT" = aspi ]; then
     # The ASPI radio button: the page sits at (4, 64) in the window, the button
     # at (48, 104) on the page, 17 pixels high.
+    sleep 1
     xdotool mousemove --window "$(visible_window)" 60 176 click 1
 fi
 press_until 60 "the library session" log_count UpStartEx 1 || exit 1
