@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 REPO=$PWD
 source tools/deps.sh
 
-BLANKORA_PACKAGES+=(qemu-system-x86 linux-image-amd64 busybox-static genisoimage sg3-utils
+BLANKORA_PACKAGES+=(qemu-system-x86 linux-image-amd64 busybox-static cpio kmod genisoimage sg3-utils
     xvfb xdotool)
 blankora_install_deps
 
@@ -52,7 +52,7 @@ make_iso "$OUT/media/dvd.iso" BLANKORA_DVD 1G
 
 # Initramfs: static busybox and the modules that reach the host's root over 9p.
 INITRD=$OUT/initramfs
-mkdir -p "$INITRD"/{bin,dev,proc,sys,newroot,results,modules}
+mkdir -p "$INITRD"/{bin,dev,proc,sys,newroot,modules}
 cp /bin/busybox "$INITRD/bin/busybox"
 for applet in sh mount umount insmod mkdir chroot cat cp sleep poweroff echo; do
     ln -s busybox "$INITRD/bin/$applet"
