@@ -3,6 +3,7 @@
 #   ./test.sh            plain build (build/)
 #   ./test.sh --asan     AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/)
 #   ./test.sh --tsan     ThreadSanitizer (build-tsan/)
+#   ./test.sh --vm       the library on QEMU's drives in a throw-away VM (build/vm/)
 set -euo pipefail
 cd "$(dirname "$0")"
 source tools/deps.sh
@@ -11,8 +12,9 @@ preset=dev
 case "${1:-}" in
     --asan) preset=asan ;;
     --tsan) preset=tsan ;;
+    --vm) exec tools/vm-test.sh ;;
     "") ;;
-    *) echo "usage: $0 [--asan|--tsan]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--asan|--tsan|--vm]" >&2; exit 2 ;;
 esac
 
 blankora_install_deps
