@@ -270,6 +270,8 @@ private:
             return false;
         }
         const SenseInfo &sense = tur.value;
+        if (isMediumChangeOrReset(sense))
+            return true; // a drive that keeps announcing its reset is asked again later
         if (isNoMedium(sense)) {
             FFailure = failure(
                 tur.scsi,
