@@ -199,7 +199,7 @@ Outcome DeviceObject::blank(ERASE_TYPE eraseType)
         return failure(EN_CANCELLED, "The erase was cancelled before it started.");
     // The erase runs on a handle of its own opened with O_EXCL, which the
     // kernel refuses while the disc is mounted in any namespace or another
-    // program holds the drive (libburn opens so); this handle keeps the tray lock.
+    // program holds the drive (libburn opens so); the shared handle keeps the tray lock.
     const std::string deviceNode = node();
     transport::OpenResult exclusive =
         FProvider->openNode(deviceNode, transport::OpenMode::Exclusive);
