@@ -151,12 +151,19 @@ bool VirtualDrive::prepare(std::string &error)
     return true;
 }
 
-unsigned VirtualDrive::attachHandle()
+int VirtualDrive::attachHandle(bool exclusive, unsigned &handle)
 {
     std::lock_guard lock(FMutex);
-    const unsigned handle = FNextHandle++;
+    // The kernel refuses O_EXCL while a mounted file system or another
+    // exclusive opener holds the block device.
+    const bool mounted = !FSpec.mountPoint.empty() && discPresent();
+    if (exclusive && (mounted || FExclusiveHolder != 0))
+        return EBUSY;
+    handle = FNextHandle++;
     FHandles.insert(handle);
-    return handle;
+    if (exclusive)
+        FExclusiveHolder = handle;
+    return 0;
 }
 
 void VirtualDrive::detachHandle(unsigned handle)
@@ -164,6 +171,8 @@ void VirtualDrive::detachHandle(unsigned handle)
     std::lock_guard lock(FMutex);
     FHandles.erase(handle);
     FLockHolders.erase(handle);
+    if (FExclusiveHolder == handle)
+        FExclusiveHolder = 0;
 }
 
 // Inspection and fault injection
@@ -230,6 +239,13 @@ int VirtualDrive::discStatus() const
         return FDisc->profile == 0x12 || FDisc->profile == 0x43 ? 3 : 2;
     }
     return FDisc->state == DiscState::Blank ? 0 : FDisc->state == DiscState::Appendable ? 1 : 2;
+}
+
+int VirtualDrive::backgroundFormat() const
+{
+    std::lock_guard lock(FMutex);
+    const_cast<VirtualDrive *>(this)->settle();
+    return FDisc ? FBgStatus : -1;
 }
 
 bool VirtualDrive::discBlank() const

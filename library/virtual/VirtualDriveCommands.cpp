@@ -105,8 +105,12 @@ ScsiResult VirtualDrive::execute(unsigned handle, bool readOnly, const ScsiComma
     std::unique_lock lock(FMutex);
     LoggedCommand logged;
     logged.cdb.assign(command.cdb.begin(), command.cdb.end());
+    // Written blocks go to the node file; a zero-fill of a whole disc must not
+    // pile up its data in the log.
+    const size_t loggedBytes = !command.cdb.empty() && command.cdb[0] == 0x2A ? 64 : 4096;
     logged.dataOut.assign(command.dataOut.begin(),
-                          command.dataOut.begin() + std::min<size_t>(command.dataOut.size(), 4096));
+                          command.dataOut.begin() +
+                              std::min<size_t>(command.dataOut.size(), loggedBytes));
     logged.simSeconds = FClock->now();
     // A demo runs for hours; keep the recent half when the log grows large.
     if (FLog.size() >= 65536)
@@ -162,11 +166,22 @@ ScsiResult VirtualDrive::execute(unsigned handle, bool readOnly, const ScsiComma
         const bool needsReadyUnit =
             !(exemptFromAttention || opcode == 0x1E || opcode == 0x1B || opcode == 0xA4 ||
               opcode == 0x5A || opcode == 0xBB || opcode == 0xB6);
-        if (FUnitAttention && !exemptFromAttention) {
+        // A deferred error goes to whatever command comes next (REQUEST SENSE
+        // returns it as data, INQUIRY never reports it).
+        const bool reportDeferred =
+            FDeferred && FSpec.quirks.deferredErrors && opcode != 0x12 && opcode != 0x03;
+        if (reportDeferred) {
+            reply = Reply::check(*FDeferred);
+            reply.deferred = true;
+            FDeferred.reset();
+        } else if (FUnitAttention && !exemptFromAttention) {
             reply = Reply::check(*FUnitAttention);
             FUnitAttention.reset();
         } else if (FJob && !allowedWhileBusy) {
-            reply = Reply::check(Sense{0x02, 0x04, uint8_t(FJob->format ? 0x04 : 0x07)});
+            reply = busyReply();
+            // A drive that reports ready early still counts the job on the
+            // command that finds it busy (dvd+rw-tools' barrier reads it there).
+            reply.sksv = earlyReady() && FSpec.faults.progress != ProgressReport::None;
         } else if (FSpec.faults.notReady && needsReadyUnit && opcode != 0x00) {
             reply = Reply::check(KNotReady);
         } else {
@@ -204,17 +219,7 @@ ScsiResult VirtualDrive::execute(unsigned handle, bool readOnly, const ScsiComma
     case Reply::Check:
         result.category = ResultCategory::CheckCondition;
         result.status = 0x02;
-        result.sense.assign(18, 0);
-        result.sense[0] = 0x70;
-        result.sense[2] = reply.sense.key;
-        result.sense[7] = 10;
-        result.sense[12] = reply.sense.asc;
-        result.sense[13] = reply.sense.ascq;
-        if (reply.sksv) {
-            result.sense[15] = 0x80;
-            result.sense[16] = uint8_t(reply.progress >> 8);
-            result.sense[17] = uint8_t(reply.progress);
-        }
+        result.sense = senseData(reply);
         result.senseKey = reply.sense.key;
         result.asc = reply.sense.asc;
         result.ascq = reply.sense.ascq;
@@ -224,9 +229,12 @@ ScsiResult VirtualDrive::execute(unsigned handle, bool readOnly, const ScsiComma
     case Reply::Os:
         return osError(reply.osError);
     case Reply::Timeout:
+        // What SG_IO reports for a command the kernel timed out: host status
+        // DID_TIME_OUT, no driver status since Linux 5.14, no sense, ioctl success.
         result.category = ResultCategory::TransportError;
         result.hostStatus = 3;
-        result.text = "Command timed out";
+        result.driverStatus = 0;
+        result.text = "Host_status=0x03 [DID_TIME_OUT]";
         result.residual = bufferSize;
         break;
     }
@@ -237,6 +245,45 @@ ScsiResult VirtualDrive::execute(unsigned handle, bool readOnly, const ScsiComma
     if (latency > 0)
         std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(latency));
     return result;
+}
+
+VirtualDrive::Reply VirtualDrive::busyReply() const
+{
+    Reply reply = Reply::check(Sense{0x02, 0x04, FJob->busyAscq()});
+    reply.progress = uint16_t(std::min(65535.0, jobProgress() * 65536));
+    return reply;
+}
+
+// Fixed format (70h, 71h deferred) or descriptor format (72h, 73h) with the
+// progress in a sense-key specific descriptor, as SPC lays them out.
+std::vector<uint8_t> VirtualDrive::senseData(const Reply &reply) const
+{
+    if (FSpec.quirks.descriptorSense) {
+        std::vector<uint8_t> data{uint8_t(reply.deferred ? 0x73 : 0x72),
+                                  reply.sense.key,
+                                  reply.sense.asc,
+                                  reply.sense.ascq,
+                                  0,
+                                  0,
+                                  0,
+                                  0};
+        if (reply.sksv)
+            data.insert(data.end(), {0x02, 0x06, 0, 0, 0x80, uint8_t(reply.progress >> 8),
+                                     uint8_t(reply.progress), 0});
+        data[7] = uint8_t(data.size() - 8);
+        return data;
+    }
+    std::vector<uint8_t> data(18, 0);
+    data[0] = reply.deferred ? 0x71 : 0x70;
+    data[2] = reply.sense.key;
+    data[7] = 10;
+    data[12] = reply.sense.asc;
+    data[13] = reply.sense.ascq;
+    if (reply.sksv) {
+        data[15] = 0x80;
+        put16(data, 16, reply.progress);
+    }
+    return data;
 }
 
 VirtualDrive::Reply VirtualDrive::dispatch(unsigned handle, const ScsiCommand &command)
@@ -262,9 +309,10 @@ VirtualDrive::Reply VirtualDrive::dispatch(unsigned handle, const ScsiCommand &c
         return read10(command);
     case 0x2A:
         return write10(command);
+    case 0x5B:
+        return closeTrackSession(command);
     case 0x35:
     case 0x55:
-    case 0x5B:
         return discPresent() || command.cdb[0] == 0x55
                    ? Reply{}
                    : Reply::check(FTrayOpen ? KNoMediumOpen : KNoMediumClosed);

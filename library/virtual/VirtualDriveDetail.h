@@ -93,16 +93,30 @@ inline bool isBlankable(uint16_t profile)
 transport::ScsiResult osError(int error);
 bool writeFile(const std::string &path, const std::vector<uint8_t> &bytes);
 
+// A long operation the drive is busy with.
 struct VirtualDrive::Job
 {
-    bool format = false;
+    enum Kind
+    {
+        Blank,
+        Format,
+        BackgroundStart, // foreground phase of a DVD+RW background format
+        CloseSession,    // lead-out after a stopped or running background format
+        FinishFormat     // finalizing: the background format runs to its end
+    } kind = Blank;
     bool full = false;
+    bool immediate = false;
     uint8_t formatType = 0;
     uint32_t blocks = 0;
     double start = 0;
     double duration = 0;
+    double progressFrom = 0; // progress already reached when the job started
     double failAt = -1;
     Sense failSense;
+
+    double end() const { return start + duration; }
+    uint8_t busyAscq() const { return kind == Blank || kind == CloseSession ? 0x07 : 0x04; }
+    bool erases() const { return kind == Blank || kind == Format || kind == BackgroundStart; }
 };
 
 struct VirtualDrive::Reply
@@ -115,6 +129,7 @@ struct VirtualDrive::Reply
         Timeout
     } kind = Good;
     Sense sense;
+    bool deferred = false; // belongs to an earlier Immed command
     bool sksv = false;
     uint16_t progress = 0;
     int osError = 0;

@@ -3,7 +3,9 @@
 
 #include "library/virtual/VirtualDriveDetail.h"
 
+#include <algorithm>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace blankora::virtualbay {
@@ -228,6 +230,34 @@ VirtualDrive::Reply VirtualDrive::readCapacity()
     return Reply::with(std::move(data));
 }
 
+// The node file is the disc's store. Zeros are stored as holes, so zero-filling
+// a 25 GB disc costs no disk space: past the end the file grows sparse, inside
+// it the range is punched out.
+bool VirtualDrive::storeBlocks(std::span<const uint8_t> bytes, off_t offset)
+{
+    const int fd = ::open(FNode.c_str(), O_WRONLY);
+    if (fd < 0)
+        return false;
+    const bool zeros = std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; });
+    const off_t end = offset + off_t(bytes.size());
+    struct stat info
+    {
+    };
+    bool stored = false;
+    if (zeros && ::fstat(fd, &info) == 0) {
+        if (offset >= info.st_size)
+            stored = ::ftruncate(fd, end) == 0;
+        else
+            stored = ::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, offset,
+                                 off_t(bytes.size())) == 0 &&
+                     (end <= info.st_size || ::ftruncate(fd, end) == 0);
+    }
+    if (!stored)
+        stored = ::pwrite(fd, bytes.data(), bytes.size(), offset) == ssize_t(bytes.size());
+    ::close(fd);
+    return stored;
+}
+
 VirtualDrive::Reply VirtualDrive::write10(const ScsiCommand &command)
 {
     if (!discPresent())
@@ -252,14 +282,13 @@ VirtualDrive::Reply VirtualDrive::write10(const ScsiCommand &command)
         disc.formatted = true;
         disc.state = DiscState::Complete;
         FBgStatus = 1;
+        if (FSpec.quirks.backgroundFormat) {
+            FBgTotal = FSpec.timing.formatFullSeconds >= 0 ? FSpec.timing.formatFullSeconds
+                                                           : wholeDiscSeconds(false);
+            startBackground(FBgTotal);
+        }
     }
-    const int fd = ::open(FNode.c_str(), O_WRONLY);
-    if (fd < 0)
-        return Reply::check(Sense{0x03, 0x0C, 0x00});
-    const ssize_t written =
-        ::pwrite(fd, command.dataOut.data(), size_t(count) * KBlock, off_t(lba) * off_t(KBlock));
-    ::close(fd);
-    if (written != ssize_t(size_t(count) * KBlock))
+    if (!storeBlocks(command.dataOut.first(size_t(count) * KBlock), off_t(lba) * off_t(KBlock)))
         return Reply::check(Sense{0x03, 0x0C, 0x00});
     disc.label.clear();
     return {};

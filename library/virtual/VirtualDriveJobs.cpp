@@ -58,11 +58,22 @@ double VirtualDrive::jobProgress() const
         return 0;
     if (FJob->duration <= 0)
         return 1;
-    return std::clamp((FClock->now() - FJob->start) / FJob->duration, 0.0, 1.0);
+    const double own = std::clamp((FClock->now() - FJob->start) / FJob->duration, 0.0, 1.0);
+    return FJob->progressFrom + (1 - FJob->progressFrom) * own;
+}
+
+// The last seconds of an Immed erase job in which a drive of this kind
+// already answers TEST UNIT READY with GOOD.
+bool VirtualDrive::earlyReady() const
+{
+    return FJob && FJob->immediate && FJob->erases() && FSpec.quirks.earlyReadySeconds > 0 &&
+           FClock->now() >= FJob->end() - FSpec.quirks.earlyReadySeconds;
 }
 
 void VirtualDrive::settle()
 {
+    if (FBgStatus == 2 && FClock->now() >= FBgEnd)
+        FBgStatus = 3;
     if (!FJob)
         return;
     const double progress = jobProgress();
@@ -78,10 +89,65 @@ void VirtualDrive::settle()
 void VirtualDrive::finishJob()
 {
     const std::unique_ptr<Job> job = std::move(FJob);
-    if (job->format)
-        applyFormat(job->formatType, job->blocks);
-    else
+    switch (job->kind) {
+    case Job::Blank:
         applyBlank(job->full);
+        break;
+    case Job::Format:
+        applyFormat(job->formatType, job->blocks);
+        break;
+    case Job::BackgroundStart:
+        applyFormat(job->formatType, job->blocks);
+        FBgTotal = FSpec.timing.formatFullSeconds >= 0 ? FSpec.timing.formatFullSeconds
+                                                       : wholeDiscSeconds(false);
+        FBgEnd = job->start + FBgTotal;
+        FBgStatus = FBgEnd > FClock->now() ? 2 : 3;
+        break;
+    case Job::CloseSession:
+        stopBackground();
+        break;
+    case Job::FinishFormat:
+        FBgStatus = 3;
+        break;
+    }
+    if (job->erases() && FSpec.quirks.attentionAfterErase)
+        FUnitAttention = FSpec.quirks.attentionAfterErase;
+}
+
+void VirtualDrive::startBackground(double seconds)
+{
+    FBgStatus = 2;
+    FBgEnd = FClock->now() + seconds;
+    FBgTotal = std::max(FBgTotal, seconds);
+}
+
+void VirtualDrive::stopBackground()
+{
+    if (FBgStatus != 2)
+        return;
+    FBgRemaining = std::max(0.0, FBgEnd - FClock->now());
+    FBgStatus = FBgRemaining > 0 ? 1 : 3;
+}
+
+double VirtualDrive::backgroundProgress() const
+{
+    if (FBgTotal <= 0)
+        return FBgStatus == 3 ? 1 : 0;
+    const double left = FBgStatus == 2 ? FBgEnd - FClock->now() : FBgRemaining;
+    return std::clamp(1 - left / FBgTotal, 0.0, 1.0);
+}
+
+VirtualDrive::Reply VirtualDrive::startJob(std::unique_ptr<Job> job)
+{
+    job->start = FClock->now();
+    job->failAt = job->kind == Job::Blank ? FSpec.faults.blankFailsAt : -1;
+    job->failSense = FSpec.faults.blankFailSense;
+    const bool immediate = job->immediate;
+    FJob = std::move(job);
+    settle();
+    Reply reply;
+    reply.waitForJob = !immediate;
+    return reply;
 }
 
 void VirtualDrive::syncBackingFile()
@@ -110,6 +176,7 @@ void VirtualDrive::applyBlank(bool full)
     disc.sessions = 0;
     disc.label.clear();
     FDaoOnly = disc.profile == 0x14 && !full;
+    FIntermediate = false;
     ::truncate(FNode.c_str(), 0);
 }
 
@@ -128,6 +195,8 @@ void VirtualDrive::applyFormat(uint8_t type, uint32_t blocks)
     disc.sessions = 1;
     disc.label.clear();
     FDaoOnly = false;
+    // Quick formats leave a DVD-RW session open until CLOSE SESSION.
+    FIntermediate = disc.profile == 0x13 && (type == 0x15 || type == 0x13);
     FBgStatus = 3;
     ::truncate(FNode.c_str(), 0);
 }
@@ -153,65 +222,20 @@ void VirtualDrive::waitForJob(std::unique_lock<std::mutex> &lock)
     }
 }
 
-std::vector<uint8_t> VirtualDrive::formatList(uint8_t &currentType, uint32_t &currentBlocks) const
+// Time to go over the whole disc: at the selected write speed plus lead-in and
+// lead-out, or, for certification and full blanks on a disc with a declared
+// erase speed, at that speed where it is lower. CD speeds count 2352-byte
+// sectors, as MMC does.
+double VirtualDrive::wholeDiscSeconds(bool atEraseSpeed) const
 {
-    const DiscSpec &disc = *FDisc;
-    std::vector<uint8_t> list;
-    const auto entry = [&](uint32_t blocks, uint8_t type, uint32_t parameter) {
-        const size_t at = list.size();
-        list.resize(at + 8, 0);
-        put32(list, at, blocks);
-        list[at + 4] = uint8_t(type << 2);
-        put24(list, at + 5, parameter);
-    };
-    currentBlocks = disc.capacityBlocks;
-    currentType = 2;
-    switch (disc.profile) {
-    case 0x1A:
-    case 0x2A:
-        currentType = disc.formatted ? 2 : 1;
-        entry(disc.capacityBlocks, 0x26, 0);
-        break;
-    case 0x13:
-    case 0x14:
-        currentType = disc.profile == 0x13 ? 2 : 1;
-        entry(disc.capacityBlocks, 0x00, KBlock);
-        entry(disc.capacityBlocks, 0x10, 16);
-        entry(disc.capacityBlocks, 0x15, 16);
-        break;
-    case 0x12:
-        entry(disc.capacityBlocks, 0x00, KBlock);
-        entry(disc.capacityBlocks, 0x01, KBlock);
-        break;
-    case 0x43:
-        currentType = disc.formatted ? 2 : 1;
-        if (!disc.formatted)
-            currentBlocks = 12219392;
-        entry(11826176, 0x00, 0x3000);
-        entry(11826176, 0x30, 0x3000);
-        entry(12219392, 0x31, KBlock);
-        break;
-    default:
-        currentBlocks = readableBlocks() > 0 ? readableBlocks() : disc.capacityBlocks;
-        break;
-    }
-    return list;
-}
-
-VirtualDrive::Reply VirtualDrive::readFormatCapacities()
-{
-    if (!discPresent())
-        return Reply::check(FTrayOpen ? KNoMediumOpen : KNoMediumClosed);
-    uint8_t currentType = 0;
-    uint32_t currentBlocks = 0;
-    const std::vector<uint8_t> list = formatList(currentType, currentBlocks);
-    std::vector<uint8_t> data(12, 0);
-    data[3] = uint8_t(8 + list.size());
-    put32(data, 4, currentBlocks);
-    data[8] = currentType;
-    put24(data, 9, KBlock);
-    data.insert(data.end(), list.begin(), list.end());
-    return Reply::with(std::move(data));
+    const SpeedSet *speeds = speedsForDisc();
+    const unsigned write =
+        std::max(1u, speeds ? resolveSpeed(FRequestedWrite, speeds->write) : 1385u);
+    if (!atEraseSpeed || FDisc->eraseSpeedKBps == 0)
+        return double(FDisc->capacityBlocks) * KBlock / (write * 1000.0) + 30;
+    const unsigned speed = std::min(FDisc->eraseSpeedKBps, write);
+    const double blockBytes = isCd(FDisc->profile) ? 2352 : double(KBlock);
+    return double(FDisc->capacityBlocks) * blockBytes / (speed * 1000.0);
 }
 
 VirtualDrive::Reply VirtualDrive::blank(const ScsiCommand &command)
@@ -225,87 +249,16 @@ VirtualDrive::Reply VirtualDrive::blank(const ScsiCommand &command)
     const uint8_t type = command.cdb[1] & 0x07;
     if (type > 1)
         return Reply::check(KInvalidField);
-    const bool immediate = command.cdb[1] & 0x10;
     auto job = std::make_unique<Job>();
+    job->kind = Job::Blank;
+    job->immediate = command.cdb[1] & 0x10;
     job->full = type == 0;
-    job->start = FClock->now();
-    if (job->full) {
-        const unsigned speed = std::max(1u, resolveSpeed(FRequestedWrite, speedsForDisc()->write));
-        job->duration = FSpec.timing.blankFullSeconds >= 0
-                            ? FSpec.timing.blankFullSeconds
-                            : double(FDisc->capacityBlocks) * KBlock / (speed * 1000.0) + 30;
-    } else {
+    if (job->full)
+        job->duration = FSpec.timing.blankFullSeconds >= 0 ? FSpec.timing.blankFullSeconds
+                                                           : wholeDiscSeconds(true);
+    else
         job->duration = FSpec.timing.blankFastSeconds;
-    }
-    job->failAt = FSpec.faults.blankFailsAt;
-    job->failSense = FSpec.faults.blankFailSense;
-    FJob = std::move(job);
-    settle();
-    Reply reply;
-    reply.waitForJob = !immediate;
-    return reply;
-}
-
-VirtualDrive::Reply VirtualDrive::formatUnit(const ScsiCommand &command)
-{
-    if (!discPresent())
-        return Reply::check(FTrayOpen ? KNoMediumOpen : KNoMediumClosed);
-    if (FDisc->writeProtected)
-        return Reply::check(KWriteProtected);
-    const bool withData = command.cdb[1] & 0x10;
-    if (withData && (command.cdb[1] & 0x07) != 0x01)
-        return Reply::check(KInvalidField);
-    uint8_t currentType = 0;
-    uint32_t currentBlocks = 0;
-    const std::vector<uint8_t> list = formatList(currentType, currentBlocks);
-    if (list.empty())
-        return Reply::check(Sense{0x05, 0x30, 0x06});
-
-    bool immediate = false, skipCertification = false;
-    uint8_t type = uint8_t(list[4] >> 2), subtype = 0;
-    uint32_t blocks = be32(list, 0);
-    if (withData) {
-        const auto parameters = command.dataOut;
-        if (be16(parameters, 2) != 8)
-            return Reply::check(KParameterLength);
-        immediate = parameters[1] & 0x02;
-        skipCertification = parameters[1] & 0x20;
-        blocks = be32(parameters, 4);
-        type = uint8_t(parameters[8] >> 2);
-        subtype = parameters[8] & 0x03;
-        bool listed = false;
-        for (size_t at = 0; at < list.size(); at += 8) {
-            if (uint8_t(list[at + 4] >> 2) == type &&
-                (blocks <= be32(list, at) || blocks == 0xFFFFFFFF))
-                listed = true;
-        }
-        if (!listed)
-            return Reply::check(KInvalidParameter);
-    }
-
-    const uint16_t profile = FDisc->profile;
-    const bool quick = type == 0x15 || type == 0x31 || (profile == 0x43 && type == 0x00) ||
-                       (type == 0x30 && subtype != 2) || (profile == 0x12 && skipCertification);
-    auto job = std::make_unique<Job>();
-    job->format = true;
-    job->formatType = type;
-    job->blocks = blocks;
-    job->start = FClock->now();
-    if (quick) {
-        job->duration = FSpec.timing.formatFastSeconds;
-    } else {
-        const SpeedSet *speeds = speedsForDisc();
-        const unsigned speed =
-            std::max(1u, speeds ? resolveSpeed(FRequestedWrite, speeds->write) : 1385u);
-        job->duration = FSpec.timing.formatFullSeconds >= 0
-                            ? FSpec.timing.formatFullSeconds
-                            : double(FDisc->capacityBlocks) * KBlock / (speed * 1000.0) + 30;
-    }
-    FJob = std::move(job);
-    settle();
-    Reply reply;
-    reply.waitForJob = !immediate;
-    return reply;
+    return startJob(std::move(job));
 }
 
 } // namespace blankora::virtualbay

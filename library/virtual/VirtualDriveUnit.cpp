@@ -12,54 +12,44 @@ using transport::ScsiCommand;
 VirtualDrive::Reply VirtualDrive::testUnitReady()
 {
     if (FDeferred) {
-        const Reply reply = Reply::check(*FDeferred);
+        Reply reply = Reply::check(*FDeferred);
+        reply.deferred = FSpec.quirks.deferredErrors;
         FDeferred.reset();
         return reply;
     }
-    if (FJob) {
-        Reply reply = Reply::check(Sense{0x02, 0x04, uint8_t(FJob->format ? 0x04 : 0x07)});
+    if (FJob && !earlyReady()) {
+        Reply reply = busyReply();
         reply.sksv = FSpec.faults.progress == ProgressReport::TestUnitReady;
-        reply.progress = uint16_t(std::min(65535.0, jobProgress() * 65536));
         return reply;
     }
     if (FSpec.faults.notReady)
         return Reply::check(KNotReady);
     if (!discPresent())
         return Reply::check(FTrayOpen ? KNoMediumOpen : KNoMediumClosed);
+    if (FSpec.quirks.readySense)
+        return Reply::check(*FSpec.quirks.readySense);
     return {};
 }
 
 VirtualDrive::Reply VirtualDrive::requestSense(const ScsiCommand &)
 {
-    Sense sense;
-    bool sksv = false;
-    uint16_t progress = 0;
+    Reply current;
     if (FUnitAttention) {
-        sense = *FUnitAttention;
+        current.sense = *FUnitAttention;
         FUnitAttention.reset();
     } else if (FDeferred) {
-        sense = *FDeferred;
+        current.sense = *FDeferred;
+        current.deferred = FSpec.quirks.deferredErrors;
         FDeferred.reset();
-    } else if (FJob) {
-        sense = Sense{0x02, 0x04, uint8_t(FJob->format ? 0x04 : 0x07)};
-        sksv = FSpec.faults.progress != ProgressReport::None;
-        progress = uint16_t(std::min(65535.0, jobProgress() * 65536));
+    } else if (FJob && !earlyReady()) {
+        current = busyReply();
+        current.sksv = FSpec.faults.progress != ProgressReport::None;
     } else if (FSpec.faults.notReady) {
-        sense = KNotReady;
+        current.sense = KNotReady;
     } else if (!discPresent()) {
-        sense = FTrayOpen ? KNoMediumOpen : KNoMediumClosed;
+        current.sense = FTrayOpen ? KNoMediumOpen : KNoMediumClosed;
     }
-    std::vector<uint8_t> data(18, 0);
-    data[0] = 0x70;
-    data[2] = sense.key;
-    data[7] = 10;
-    data[12] = sense.asc;
-    data[13] = sense.ascq;
-    if (sksv) {
-        data[15] = 0x80;
-        put16(data, 16, progress);
-    }
-    return Reply::with(std::move(data));
+    return Reply::with(senseData(current));
 }
 
 VirtualDrive::Reply VirtualDrive::inquiry(const ScsiCommand &command)
@@ -113,6 +103,7 @@ VirtualDrive::Reply VirtualDrive::startStop(const ScsiCommand &command)
     if (FSpec.faults.ejectFails)
         return Reply::check(*FSpec.faults.ejectFails);
     if (!FTrayOpen) {
+        stopBackground(); // a background format cannot go on without the disc
         FTrayOpen = true;
         syncBackingFile();
     }

@@ -122,4 +122,22 @@ SpeedSet defaultSpeeds(uint16_t profile)
     }
 }
 
+unsigned defaultEraseSpeed(uint16_t profile)
+{
+    switch (profile) {
+    case 0x0A:
+    case 0x22:
+        return 706; // 4x CD-RW: an 80-minute disc blanks in 20 minutes
+    case 0x13:
+    case 0x14:
+        return 2770; // 2x DVD-RW: about 28 minutes
+    case 0x12:
+        return 1385; // DVD-RAM certification writes and verifies: about an hour
+    case 0x43:
+        return 2248; // BD-RE certification at half of 1x: about three hours
+    default:
+        return 0;
+    }
+}
+
 } // namespace blankora::virtualbay

@@ -86,7 +86,8 @@ bool parseDisc(ScenarioReader &reader, const QJsonObject &object, const std::str
 {
     if (!reader.checkKeys(object, path,
                           {"profile", "state", "formatted", "capacityBytes", "usedBytes",
-                           "freeBytes", "tracks", "sessions", "writeProtected", "label", "image"}))
+                           "freeBytes", "tracks", "sessions", "writeProtected", "label", "image",
+                           "eraseSpeedKBps"}))
         return false;
     DiscSpec disc;
     if (!object.contains("profile")) {
@@ -171,6 +172,27 @@ bool parseDisc(ScenarioReader &reader, const QJsonObject &object, const std::str
         if (!image)
             return false;
         disc.image = *image;
+    }
+    if (object.contains("eraseSpeedKBps")) {
+        const std::string speedPath = ScenarioReader::join(path, "eraseSpeedKBps");
+        const QJsonValue value = object["eraseSpeedKBps"];
+        if (value == QJsonValue("typical")) {
+            disc.eraseSpeedKBps = defaultEraseSpeed(disc.profile);
+            if (disc.eraseSpeedKBps == 0) {
+                reader.fail(speedPath, "no typical erase speed for " + profileName(disc.profile) +
+                                           " discs; give a number in kB/s");
+                return false;
+            }
+        } else {
+            const auto speed = reader.integer(value, speedPath, 1e6);
+            if (!speed)
+                return false;
+            if (*speed == 0) {
+                reader.fail(speedPath, "a speed must be above 0");
+                return false;
+            }
+            disc.eraseSpeedKBps = unsigned(*speed);
+        }
     }
     if (!disc.label.empty() && !disc.image.empty()) {
         reader.fail(path, "give either \"label\" or \"image\", not both");
@@ -371,13 +393,95 @@ bool parseFaults(ScenarioReader &reader, const QJsonObject &object, const std::s
     return true;
 }
 
+bool parseQuirks(ScenarioReader &reader, const QJsonObject &object, const std::string &path,
+                 Quirks &quirks)
+{
+    if (!reader.checkKeys(object, path,
+                          {"backgroundFormat", "earlyReady", "readySense", "senseFormat",
+                           "deferredErrors", "attentionAfterErase", "certification"}))
+        return false;
+    const auto key = [&](const char *name) { return ScenarioReader::join(path, name); };
+    for (const auto &[name, target] : {std::pair{"backgroundFormat", &quirks.backgroundFormat},
+                                       std::pair{"deferredErrors", &quirks.deferredErrors}}) {
+        if (!object.contains(name))
+            continue;
+        const auto flag = reader.boolean(object[name], key(name));
+        if (!flag)
+            return false;
+        *target = *flag;
+    }
+    if (object.contains("earlyReady")) {
+        const auto seconds = reader.number(object["earlyReady"], key("earlyReady"), 0, 1e7);
+        if (!seconds)
+            return false;
+        quirks.earlyReadySeconds = *seconds;
+    }
+    if (object.contains("readySense")) {
+        const auto sense = reader.sense(object["readySense"], key("readySense"));
+        if (!sense)
+            return false;
+        if (sense->key > 1) {
+            reader.fail(key("readySense"),
+                        "a ready unit reports sense key 0 (NO SENSE) or 1 (RECOVERED ERROR)");
+            return false;
+        }
+        quirks.readySense = sense;
+    }
+    if (object.contains("senseFormat")) {
+        const auto format = reader.string(object["senseFormat"], key("senseFormat"));
+        if (!format)
+            return false;
+        if (*format != "fixed" && *format != "descriptor") {
+            reader.fail(key("senseFormat"), "\"" + *format + "\" is not one of fixed, descriptor");
+            return false;
+        }
+        quirks.descriptorSense = *format == "descriptor";
+    }
+    if (object.contains("attentionAfterErase")) {
+        const auto sense = reader.sense(object["attentionAfterErase"], key("attentionAfterErase"));
+        if (!sense)
+            return false;
+        if (sense->key != 6) {
+            reader.fail(key("attentionAfterErase"), "a unit attention has sense key 6");
+            return false;
+        }
+        quirks.attentionAfterErase = sense;
+    }
+    if (object.contains("certification")) {
+        const QJsonValue value = object["certification"];
+        if (!value.isArray()) {
+            reader.fail(key("certification"),
+                        "expected an array of \"full\" and \"quick\", found " +
+                            ScenarioReader::typeName(value));
+            return false;
+        }
+        quirks.certifyFull = quirks.certifyQuick = false;
+        const QJsonArray list = value.toArray();
+        for (qsizetype i = 0; i < list.size(); ++i) {
+            const std::string itemPath = key("certification") + "[" + std::to_string(i) + "]";
+            const auto mode = reader.string(list[i], itemPath);
+            if (!mode)
+                return false;
+            if (*mode == "full")
+                quirks.certifyFull = true;
+            else if (*mode == "quick")
+                quirks.certifyQuick = true;
+            else {
+                reader.fail(itemPath, "\"" + *mode + "\" is not one of full, quick");
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 bool parseDrive(ScenarioReader &reader, const QJsonObject &object, const std::string &path,
                 size_t index, DriveSpec &drive)
 {
     if (!reader.checkKeys(object, path,
                           {"model", "vendor", "product", "revision", "address", "systemNumber",
                            "bufferKiB", "profiles", "features", "speeds", "speedRule", "region",
-                           "tray", "mounted", "disc", "timing", "faults"}))
+                           "tray", "mounted", "disc", "timing", "faults", "quirks"}))
         return false;
     const auto key = [&](const char *name) { return ScenarioReader::join(path, name); };
 
@@ -569,14 +673,16 @@ bool parseDrive(ScenarioReader &reader, const QJsonObject &object, const std::st
         const auto timing = reader.object(object["timing"], key("timing"));
         if (!timing || !reader.checkKeys(*timing, key("timing"),
                                          {"commandMs", "blankFastSeconds", "blankFullSeconds",
-                                          "formatFastSeconds", "formatFullSeconds"}))
+                                          "formatFastSeconds", "formatFullSeconds",
+                                          "formatForegroundSeconds"}))
             return false;
         for (const auto &[name, target] :
              {std::pair{"commandMs", &drive.timing.commandLatencyMs},
               std::pair{"blankFastSeconds", &drive.timing.blankFastSeconds},
               std::pair{"blankFullSeconds", &drive.timing.blankFullSeconds},
               std::pair{"formatFastSeconds", &drive.timing.formatFastSeconds},
-              std::pair{"formatFullSeconds", &drive.timing.formatFullSeconds}}) {
+              std::pair{"formatFullSeconds", &drive.timing.formatFullSeconds},
+              std::pair{"formatForegroundSeconds", &drive.timing.formatForegroundSeconds}}) {
             if (!timing->contains(name))
                 continue;
             const auto value =
@@ -589,6 +695,11 @@ bool parseDrive(ScenarioReader &reader, const QJsonObject &object, const std::st
     if (object.contains("faults")) {
         const auto faults = reader.object(object["faults"], key("faults"));
         if (!faults || !parseFaults(reader, *faults, key("faults"), drive.faults))
+            return false;
+    }
+    if (object.contains("quirks")) {
+        const auto quirks = reader.object(object["quirks"], key("quirks"));
+        if (!quirks || !parseQuirks(reader, *quirks, key("quirks"), drive.quirks))
             return false;
     }
     return true;

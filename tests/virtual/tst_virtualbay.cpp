@@ -778,6 +778,16 @@ void TestVirtualBay::malformedScenariosAreRefused_data()
         << QByteArray(
                R"({"drives": [{"disc": {"profile": "DVD+RW", "image": "/nonexistent/disc.iso"}}]})")
         << QStringList{"drives[0].disc", "/nonexistent/disc.iso"};
+    QTest::newRow("ready sense not ready")
+        << QByteArray(R"({"drives": [{"quirks": {"readySense": "02/04/00"}}]})")
+        << QStringList{"drives[0].quirks.readySense", "sense key 0"};
+    QTest::newRow("certification unknown")
+        << QByteArray(R"({"drives": [{"quirks": {"certification": ["full", "slow"]}}]})")
+        << QStringList{"drives[0].quirks.certification[1]", "full, quick"};
+    QTest::newRow("no typical erase speed")
+        << QByteArray(
+               R"({"drives": [{"disc": {"profile": "DVD+RW", "eraseSpeedKBps": "typical"}}]})")
+        << QStringList{"drives[0].disc.eraseSpeedKBps", "give a number"};
 }
 
 void TestVirtualBay::malformedScenariosAreRefused()
