@@ -3,6 +3,7 @@
 
 #include <QtTest>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -75,6 +76,34 @@ private slots:
             ++polls;
         }
         QVERIFY(polls > 10);
+    }
+
+    // libburn opens with O_EXCL: another program holding the drive stops the
+    // erase before any command, while the scan's shared handles still open.
+    void driveHeldByAnotherProgramIsNotErased()
+    {
+        QVERIFY(start("mmc-library-polling.json"));
+        auto other = FBay->openBySystemNumber(0, blankora::transport::OpenMode::Exclusive);
+        QVERIFY(other.transport);
+        Block block;
+        void *scan = nullptr;
+        QCOMPARE(
+            StarBurn_CdvdBurnerGrabber_CreateEx(&scan, EB(block), nullptr, nullptr, "CdRom0", 0),
+            EN_SUCCESS);
+        StarBurn_Destroy(&scan);
+        FBay->drive(0).clearCommandLog();
+        QCOMPARE(StarBurn_CdvdBurnerGrabber_Blank(FHandle, EB(block), ERASE_TYPE_BLANK_DISC_FAST),
+                 EN_DEVICE_BUSY);
+        QCOMPARE(block.status, uint32_t(EBUSY));
+        const std::string text = block.text;
+        QVERIFY2(text.find(FBay->drive(0).node() + " is in use: another program or a mount holds "
+                                                   "it. ") != std::string::npos,
+                 block.text);
+        QVERIFY(FBay->drive(0).commandLog().empty());
+
+        other.transport.reset();
+        QCOMPARE(StarBurn_CdvdBurnerGrabber_Blank(FHandle, EB(block), ERASE_TYPE_BLANK_DISC_FAST),
+                 EN_SUCCESS);
     }
 
     // After 15 minutes without progress the erase gives up, but the drive is
