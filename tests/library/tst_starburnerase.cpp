@@ -78,6 +78,36 @@ private slots:
         QVERIFY(polls > 10);
     }
 
+    // A unit attention means the command did not run: it goes again (libburn);
+    // RECOVERED ERROR is a success (sg3_utils sg_cmds_basic.c).
+    void answersThatAreNotFailures_data()
+    {
+        QTest::addColumn<int>("opcode");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("asc");
+        QTest::newRow("reset before the eject") << 0x1B << 0x06 << 0x29;
+        QTest::newRow("disc change before the lock") << 0x1E << 0x06 << 0x28;
+        QTest::newRow("recovered lock") << 0x1E << 0x01 << 0x17;
+        QTest::newRow("recovered eject") << 0x1B << 0x01 << 0x17;
+    }
+    void answersThatAreNotFailures()
+    {
+        QFETCH(int, opcode);
+        QFETCH(int, key);
+        QFETCH(int, asc);
+        QVERIFY(start("mmc-library-polling.json"));
+        FBay->drive(0).injectSense(opcode, {uint8_t(key), uint8_t(asc), 0},
+                                   blankora::virtualbay::InjectMode::Once);
+        Block block;
+        QCOMPARE(StarBurn_CdvdBurnerGrabber_Lock(FHandle, EB(block)), EN_SUCCESS);
+        QCOMPARE(StarBurn_CdvdBurnerGrabber_Release(FHandle, EB(block)), EN_SUCCESS);
+        QCOMPARE(StarBurn_CdvdBurnerGrabber_Eject(FHandle, EB(block)), EN_SUCCESS);
+        // The bay answers an injected sense instead of running the command;
+        // only a retried command has really run.
+        if (key == 0x06)
+            QCOMPARE(FBay->drive(0).trayState(), TrayState::Open);
+    }
+
     // libburn opens with O_EXCL: another program holding the drive stops the
     // erase before any command, while the scan's shared handles still open.
     void driveHeldByAnotherProgramIsNotErased()
