@@ -114,7 +114,17 @@ VirtualDrive::VirtualDrive(DriveSpec declared, std::shared_ptr<SimClock> clock, 
       FStash(FNode + ".disc"), FDisc(FSpec.disc), FTrayOpen(FSpec.trayOpen)
 {
     if (FDisc && isOverwritable(FDisc->profile))
-        FBgStatus = FDisc->formatted ? 3 : 0;
+        FBgStatus = FDisc->partlyFormatted ? 1 : FDisc->formatted ? 3 : 0;
+    if (FBgStatus == 1) {
+        const auto speeds = FSpec.speeds.find(FDisc->profile);
+        const unsigned speed = speeds == FSpec.speeds.end() || speeds->second.write.empty()
+                                   ? 1385u
+                                   : speeds->second.write.back();
+        FBgTotal = FSpec.timing.formatFullSeconds >= 0
+                       ? FSpec.timing.formatFullSeconds
+                       : double(FDisc->capacityBlocks) * KBlock / (speed * 1000.0) + 30;
+        FBgRemaining = FBgTotal / 2;
+    }
 }
 
 VirtualDrive::~VirtualDrive() = default;

@@ -146,7 +146,7 @@ private:
     double backgroundProgress() const;
     void applyBlank(bool full);
     void applyFormat(uint8_t type, uint32_t blocks);
-    void waitForJob(std::unique_lock<std::mutex> &lock);
+    bool waitForJob(std::unique_lock<std::mutex> &lock, double deadline);
 
     mutable std::mutex FMutex;
     DriveSpec FSpec;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <limits>
 #include <thread>
 
 namespace blankora::virtualbay {
@@ -187,8 +188,14 @@ ScsiResult VirtualDrive::execute(unsigned handle, bool readOnly, const ScsiComma
         } else {
             reply = dispatch(handle, command);
             if (reply.waitForJob) {
-                waitForJob(lock);
-                if (FDeferred) {
+                // The kernel gives up on a command after its time-out; the
+                // drive goes on with the job.
+                const double deadline = FSpec.quirks.kernelTimeouts
+                                            ? FClock->now() + command.timeoutMs / 1000.0
+                                            : std::numeric_limits<double>::infinity();
+                if (!waitForJob(lock, deadline)) {
+                    reply = Reply::timedOut();
+                } else if (FDeferred) {
                     reply = Reply::check(*FDeferred);
                     FDeferred.reset();
                 }

@@ -240,9 +240,7 @@ bool VirtualDrive::storeBlocks(std::span<const uint8_t> bytes, off_t offset)
         return false;
     const bool zeros = std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; });
     const off_t end = offset + off_t(bytes.size());
-    struct stat info
-    {
-    };
+    struct stat info = {};
     bool stored = false;
     if (zeros && ::fstat(fd, &info) == 0) {
         if (offset >= info.st_size)

@@ -103,8 +103,7 @@ void VirtualDrive::finishJob()
         FBgEnd = job->start + FBgTotal;
         FBgStatus = FBgEnd > FClock->now() ? 2 : 3;
         break;
-    case Job::CloseSession:
-        stopBackground();
+    case Job::CloseSession: // the lead-out leaves the disc partly formatted
         break;
     case Job::FinishFormat:
         FBgStatus = 3;
@@ -201,10 +200,15 @@ void VirtualDrive::applyFormat(uint8_t type, uint32_t blocks)
     ::truncate(FNode.c_str(), 0);
 }
 
-void VirtualDrive::waitForJob(std::unique_lock<std::mutex> &lock)
+// Blocks until the job ends, or until `deadline` (simulated seconds) passes
+// first; false then.
+bool VirtualDrive::waitForJob(std::unique_lock<std::mutex> &lock, double deadline)
 {
     while (FJob) {
-        const double remaining = FJob->start + FJob->duration - FClock->now();
+        const double now = FClock->now();
+        if (now >= deadline)
+            return false;
+        const double remaining = std::min(FJob->end(), deadline) - now;
         const double factor = FClock->factor();
         // Frozen time never ends a blocking command: the drive's work simply
         // takes its simulated duration.
@@ -220,6 +224,7 @@ void VirtualDrive::waitForJob(std::unique_lock<std::mutex> &lock)
         lock.lock();
         settle();
     }
+    return true;
 }
 
 // Time to go over the whole disc: at the selected write speed plus lead-in and

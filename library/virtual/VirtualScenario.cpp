@@ -121,11 +121,19 @@ bool parseDisc(ScenarioReader &reader, const QJsonObject &object, const std::str
         }
     }
     if (object.contains("formatted")) {
-        const auto formatted =
-            reader.boolean(object["formatted"], ScenarioReader::join(path, "formatted"));
-        if (!formatted)
-            return false;
-        disc.formatted = *formatted;
+        const std::string formattedPath = ScenarioReader::join(path, "formatted");
+        if (object["formatted"] == QJsonValue("partly")) {
+            if (disc.profile != 0x1A && disc.profile != 0x2A) {
+                reader.fail(formattedPath, "only a DVD+RW is partly formatted");
+                return false;
+            }
+            disc.partlyFormatted = true;
+        } else {
+            const auto formatted = reader.boolean(object["formatted"], formattedPath);
+            if (!formatted)
+                return false;
+            disc.formatted = *formatted;
+        }
     }
     const auto blocks = [&](const char *key, uint32_t &target) {
         if (!object.contains(key))
@@ -398,11 +406,13 @@ bool parseQuirks(ScenarioReader &reader, const QJsonObject &object, const std::s
 {
     if (!reader.checkKeys(object, path,
                           {"backgroundFormat", "earlyReady", "readySense", "senseFormat",
-                           "deferredErrors", "attentionAfterErase", "certification"}))
+                           "deferredErrors", "attentionAfterErase", "certification",
+                           "kernelTimeouts"}))
         return false;
     const auto key = [&](const char *name) { return ScenarioReader::join(path, name); };
     for (const auto &[name, target] : {std::pair{"backgroundFormat", &quirks.backgroundFormat},
-                                       std::pair{"deferredErrors", &quirks.deferredErrors}}) {
+                                       std::pair{"deferredErrors", &quirks.deferredErrors},
+                                       std::pair{"kernelTimeouts", &quirks.kernelTimeouts}}) {
         if (!object.contains(name))
             continue;
         const auto flag = reader.boolean(object[name], key(name));

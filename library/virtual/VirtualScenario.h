@@ -57,7 +57,8 @@ struct DiscSpec
 {
     uint16_t profile = 0;
     DiscState state = DiscState::Complete;
-    bool formatted = true; // overwritable media only
+    bool formatted = true;        // overwritable media only
+    bool partlyFormatted = false; // DVD+RW: its background format stopped half-way
     uint32_t capacityBlocks = 0;
     uint32_t usedBlocks = 0;
     unsigned tracks = 1;
@@ -103,8 +104,9 @@ struct Quirks
     bool descriptorSense = false;    // sense data as 72h (73h deferred)
     bool deferredErrors = false;     // a failing Immed erase job reports 71h/73h
     std::optional<Sense> attentionAfterErase;
-    bool certifyFull = true;  // feature 0023h Cert: FORMAT 30h sub-type 10b
-    bool certifyQuick = true; // feature 0023h QCert: FORMAT 30h sub-type 11b
+    bool certifyFull = true;     // feature 0023h Cert: FORMAT 30h sub-type 10b
+    bool certifyQuick = true;    // feature 0023h QCert: FORMAT 30h sub-type 11b
+    bool kernelTimeouts = false; // a blocking BLANK/FORMAT outlasting its time-out fails
 };
 
 struct Faults

@@ -179,8 +179,19 @@ void TestVirtualQuirks::scripts_data()
     QTest::newRow("restart resumes a stopped background format")
         << 0 << QStringList{"FORMAT26 = good", "+3",   "STOPBG = good", "bg 1", "RESTART26 = good",
                             "TUR = good",      "bg 2", "+1000",         "bg 3"};
+    // dvd+rw-format -lead-out: "data is not affected".
+    QTest::newRow("restart keeps the data of a partly formatted disc")
+        << 17 << QStringList{"bg 1", "node 36864", "RESTART26 = good", "bg 2",
+                             "+500", "bg 3",       "node 36864"};
     QTest::newRow("background format runs its full time without a close")
         << 0 << QStringList{"FORMAT26 = good", "+3", "bg 2", "+990", "bg 2", "+10", "bg 3"};
+    // MMC as libburn's cookbook reads it: writing a virgin DVD+RW starts the
+    // background format; it cannot go on without the disc.
+    QTest::newRow("first write starts it, eject stops it")
+        << 0
+        << QStringList{"2a000000000000000100/" + QString(QLatin1String("00")).repeated(2048) +
+                           " = good",
+                       "bg 2", "+10", "1b0000000200 = good", "bg 1"};
     // transport.hxx pioneer_stop: TUR passes, the STOP barrier is still refused.
     QTest::newRow("early ready after a blank") << 1
                                                << QStringList{"BLANKFAST = good",
@@ -203,6 +214,11 @@ void TestVirtualQuirks::scripts_data()
     QTest::newRow("unit attention after an erase")
         << 5 << QStringList{"BLANKFAST = good", "+61", "TUR = 70 06/29/00", "TUR = good",
                             "BLANKFAST = good", "+61", "SENSE = good",      "TUR = good"};
+    // A blank without Immed outlasting its 30 s: SG_IO gives up, the drive does not.
+    QTest::newRow("kernel time-out of a blocking blank")
+        << 16
+        << QStringList{"a10100000000000000000000 = timeout", "TUR = 70 02/04/07 progress", "+31",
+                       "TUR = good"};
     // libburn mmc.c: an LG drive refuses 30h with a certification it lacks.
     QTest::newRow("certification the drive does not offer")
         << 6 << QStringList{"CERTFULL = 70 05/26/00", "TUR = good", "CERTQUICK = good"};
@@ -231,9 +247,7 @@ void TestVirtualQuirks::scripts()
         } else if (step.startsWith(QLatin1String("profile "))) {
             QCOMPARE(bay->drive(size_t(drive)).currentProfile(), step.mid(8).toUShort(nullptr, 16));
         } else if (step.startsWith(QLatin1String("node "))) {
-            struct stat info
-            {
-            };
+            struct stat info = {};
             QCOMPARE(::stat(handle->deviceNode().c_str(), &info), 0);
             QCOMPARE(qint64(info.st_size), step.mid(5).toLongLong());
         } else if (step.startsWith(QLatin1String("capacity "))) {
@@ -350,9 +364,7 @@ void TestVirtualQuirks::wholeDiscReadsBackAfterZeroFill()
         QVERIFY(std::all_of(read.data.begin(), read.data.end(), [](uint8_t b) { return b == 0; }));
     }
     // The node file is the store: all zeros, and held as holes.
-    struct stat info
-    {
-    };
+    struct stat info = {};
     QCOMPARE(::stat(handle->deviceNode().c_str(), &info), 0);
     QCOMPARE(uint64_t(info.st_size), uint64_t(4194304));
     QVERIFY(uint64_t(info.st_blocks) * 512 < 4194304 / 4);
