@@ -41,6 +41,8 @@ void TestMmcRealDrives::eraseCopesWithTheDrive_data()
     QTest::newRow("DVD+RW full") << 0 << false << erased << zeroFill << "zeros";
     QTest::newRow("DVD-RAM full") << 1 << false << erased << zeroFill << "zeros";
     QTest::newRow("BD-RE full") << 2 << false << erased << zeroFill << "zeros";
+    // FORMAT with Restart would only resume the stopped format and keep the data.
+    QTest::newRow("partly formatted DVD+RW full") << 14 << false << erased << zeroFill << "zeros";
     // dvd+rw-format: FORMAT 26h, background format to its end, CLOSE TRACK/SESSION.
     QTest::newRow("virgin DVD+RW, background format")
         << 3 << false << erased << int(EraseMethod::FormatBackground) << "closed";
@@ -78,6 +80,11 @@ void TestMmcRealDrives::eraseCopesWithTheDrive()
     QVERIFY2(opened.transport, opened.text.c_str());
     auto &transport = *opened.transport;
 
+    if (check == "zeros") { // the label's volume descriptor is there to be erased
+        std::vector<uint8_t> descriptor(BlockSize, 0);
+        QVERIFY(read10(transport, 16, 1, descriptor).ok);
+        QVERIFY(std::any_of(descriptor.begin(), descriptor.end(), [](uint8_t b) { return b; }));
+    }
     std::vector<uint32_t> progress;
     std::atomic<bool> cancel{false};
     EraseHooks hooks;
