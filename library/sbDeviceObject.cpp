@@ -20,8 +20,8 @@ constexpr uint16_t FeatureCdRead = 0x001E;
 constexpr uint16_t FeatureDvdRead = 0x001F;
 constexpr uint16_t FeatureBdRead = 0x0040;
 constexpr uint16_t FeatureDvdPlusRDl = 0x003B;
-// Poll interval while a blank runs.
-constexpr unsigned BlankPollMs = 50;
+// Poll interval while a blank runs: real drives are asked at most 4 times a second.
+constexpr unsigned BlankPollMs = mmc::MinimumPollMs;
 
 // The CDB of the last command this thread sent, for the failure block.
 thread_local std::array<uint8_t, 16> GLastCdb{};
@@ -69,8 +69,29 @@ DeviceObject::DeviceObject(std::shared_ptr<ProviderAccess> provider,
 DeviceObject::~DeviceObject()
 {
     // The tray lock belongs to the handle, as the kernel does for a closed node.
-    if (FLocked.load())
+    if (FLocked.load() && !stillErasing())
         mmc::preventAllowMediumRemoval(FTransport, false);
+}
+
+bool DeviceObject::stillErasing()
+{
+    if (!FDriveBusy.load())
+        return false;
+    mmc::MmcResult<mmc::SenseInfo> ready = mmc::testUnitReady(FTransport);
+    if (!ready && mmc::isOperationInProgress(mmc::senseOf(ready.scsi)))
+        return true;
+    FDriveBusy.store(false);
+    return false;
+}
+
+Outcome DeviceObject::busyFailure(const char *what) const
+{
+    return failure(EN_DEVICE_BUSY, "The drive " + node() +
+                                       " still reports an erase in progress, so the disc cannot "
+                                       "be " +
+                                       what +
+                                       " yet. Leave it in the drive and try again when the drive "
+                                       "is ready.");
 }
 
 template <class T> Outcome DeviceObject::fail(const T &result, const char *command) const
@@ -135,6 +156,8 @@ Outcome DeviceObject::setSpeeds(uint32_t readSpeed, uint32_t writeSpeed)
 
 Outcome DeviceObject::lock(bool prevent)
 {
+    if (!prevent && stillErasing())
+        return busyFailure("released");
     mmc::MmcStatus status = mmc::preventAllowMediumRemoval(FTransport, prevent);
     if (!status)
         return fail(status, "PREVENT ALLOW MEDIUM REMOVAL");
@@ -147,6 +170,8 @@ Outcome DeviceObject::eject()
     if (FBlanking.load())
         return failure(EN_DEVICE_BUSY,
                        "The drive is erasing a disc; eject it when the erase has ended.");
+    if (stillErasing())
+        return busyFailure("ejected");
     mmc::MmcStatus status = mmc::startStopUnit(FTransport, mmc::StartStop::Eject);
     return status ? success() : fail(status, "START STOP UNIT (eject)");
 }
@@ -170,16 +195,28 @@ Outcome DeviceObject::blank(ERASE_TYPE eraseType)
         }
     } endOfBlank{*this};
 
-    const std::string deviceNode = node();
-    const std::string mountPoint = FProvider->mountPoint(deviceNode);
-    if (!mountPoint.empty())
-        return failure(EN_DEVICE_BUSY,
-                       "The disc in " + deviceNode + " is mounted at " + mountPoint +
-                           ". Unmount it first, then erase it.",
-                       EBUSY);
     if (FCancel.load())
         return failure(EN_CANCELLED, "The erase was cancelled before it started.");
-    mmc::MmcResult<mmc::SenseInfo> ready = mmc::testUnitReady(FTransport);
+    // The erase runs on a handle of its own opened with O_EXCL, which the
+    // kernel refuses while the disc is mounted in any namespace or another
+    // program holds the drive (libburn opens so); the shared handle keeps the tray lock.
+    const std::string deviceNode = node();
+    transport::OpenResult exclusive =
+        FProvider->openNode(deviceNode, transport::OpenMode::Exclusive);
+    const std::string mountPoint = FProvider->mountPoint(deviceNode);
+    if (!exclusive.transport && exclusive.osError != EBUSY)
+        return failure(codeForOsError(exclusive.osError), exclusive.text,
+                       uint32_t(exclusive.osError));
+    if (!exclusive.transport || !mountPoint.empty())
+        return failure(EN_DEVICE_BUSY,
+                       "The drive " + deviceNode +
+                           " is in use: another program or a mount holds it" +
+                           (mountPoint.empty() ? std::string()
+                                               : " (the disc is mounted at " + mountPoint + ")") +
+                           ". Unmount the disc or close the other program, then erase it.",
+                       EBUSY);
+    GuardedTransport erasing(std::move(exclusive.transport));
+    mmc::MmcResult<mmc::SenseInfo> ready = mmc::testUnitReady(erasing);
     if (!ready && mmc::isNoMedium(mmc::senseOf(ready.scsi)))
         return fail(ready, "TEST UNIT READY");
 
@@ -201,7 +238,10 @@ Outcome DeviceObject::blank(ERASE_TYPE eraseType)
     hooks.progress = report;
     const mmc::EraseKind kind =
         eraseType == ERASE_TYPE_BLANK_DISC_FAST ? mmc::EraseKind::Fast : mmc::EraseKind::Full;
-    mmc::EraseResult result = mmc::eraseDisc(FTransport, kind, hooks, FCancel);
+    mmc::EraseResult result = mmc::eraseDisc(erasing, kind, hooks, FCancel);
+    // The drive may go on after a cancel or a stall: no eject or release then.
+    FDriveBusy.store(result.outcome == mmc::EraseOutcome::Cancelled ||
+                     result.outcome == mmc::EraseOutcome::TimedOut);
     switch (result.outcome) {
     case mmc::EraseOutcome::Erased:
     case mmc::EraseOutcome::AlreadyBlank:

@@ -75,6 +75,10 @@ private:
 
     template <class T> Outcome fail(const T &result, const char *command) const;
     uint16_t profileOrZero();
+    // After a cancelled or stalled erase: true while the drive still reports
+    // an operation in progress.
+    bool stillErasing();
+    Outcome busyFailure(const char *what) const;
 
     std::shared_ptr<ProviderAccess> FProvider;
     GuardedTransport FTransport;
@@ -83,6 +87,7 @@ private:
     std::atomic<bool> FCancel{false};
     std::atomic<bool> FBlanking{false};
     std::atomic<bool> FLocked{false};
+    std::atomic<bool> FDriveBusy{false};
 };
 
 } // namespace blankora::library

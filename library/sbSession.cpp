@@ -2,9 +2,11 @@
 
 #include "library/sbDeviceObject.h"
 #include "library/transport/DeviceProviders.h"
+#include "library/transport/SenseText.h"
 #include "library/virtual/VirtualBay.h"
 
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -42,6 +44,19 @@ transport::OpenResult ProviderAccess::openBySystemNumber(int systemNumber, trans
 {
     std::lock_guard lock(FMutex);
     return FProvider->openBySystemNumber(systemNumber, mode);
+}
+
+transport::OpenResult ProviderAccess::openNode(const std::string &node, transport::OpenMode mode)
+{
+    std::lock_guard lock(FMutex);
+    for (const transport::DeviceEntry &entry : FProvider->enumerate()) {
+        if (entry.node == node)
+            return FProvider->openBySystemNumber(entry.systemNumber, mode);
+    }
+    transport::OpenResult result;
+    result.osError = ENODEV;
+    result.text = transport::openErrorText(ENODEV, node);
+    return result;
 }
 
 transport::OpenResult ProviderAccess::openByAddress(uint8_t host, uint8_t channel, uint8_t target,

@@ -32,6 +32,8 @@ public:
     transport::OpenResult openBySystemNumber(int systemNumber, transport::OpenMode mode);
     transport::OpenResult openByAddress(uint8_t host, uint8_t channel, uint8_t target, uint8_t lun,
                                         transport::OpenMode mode);
+    // Opens the listed device whose node is `node`.
+    transport::OpenResult openNode(const std::string &node, transport::OpenMode mode);
     std::string mountPoint(const std::string &node);
     // Waits `ms` of drive time: real milliseconds for real drives, scaled by
     // the virtual bay's time factor for emulated ones.

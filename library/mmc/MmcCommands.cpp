@@ -19,6 +19,7 @@ using transport::ScsiResult;
 namespace {
 
 constexpr size_t MaxAllocation = 0xFFFE;
+constexpr int AttentionRetries = 3;
 
 void put16(uint8_t *p, uint32_t v)
 {
@@ -41,6 +42,28 @@ template <class T> MmcResult<T> commandFailed(ScsiResult scsi, const char *name)
     return result;
 }
 
+// Sends a command as real drives need it: a unit attention (disc change,
+// reset) means the command was not run, so it goes again (libburn retries
+// 28h/29h); CHECK CONDITION with NO SENSE or RECOVERED ERROR is a success,
+// as sg3_utils' sg_cmds_process_resp() counts it.
+ScsiResult send(ScsiTransport &transport, const ScsiCommand &command)
+{
+    ScsiResult scsi = transport.execute(command);
+    for (int retry = 0;
+         retry < AttentionRetries && scsi.category == transport::ResultCategory::CheckCondition &&
+         isMediumChangeOrReset(senseOf(scsi));
+         ++retry)
+        scsi = transport.execute(command);
+    if (scsi.category == transport::ResultCategory::CheckCondition) {
+        const uint8_t key = senseOf(scsi).senseKey;
+        if (key == 0x00 || key == 0x01) {
+            scsi.category = transport::ResultCategory::Good;
+            scsi.text.clear();
+        }
+    }
+    return scsi;
+}
+
 MmcStatus run(ScsiTransport &transport, const char *name, std::span<const uint8_t> cdb,
               unsigned timeoutMs, std::span<const uint8_t> dataOut = {})
 {
@@ -49,7 +72,7 @@ MmcStatus run(ScsiTransport &transport, const char *name, std::span<const uint8_
     command.direction = dataOut.empty() ? DataDirection::None : DataDirection::ToDevice;
     command.dataOut = dataOut;
     command.timeoutMs = timeoutMs;
-    ScsiResult scsi = transport.execute(command);
+    ScsiResult scsi = send(transport, command);
     if (!scsi.ok())
         return commandFailed<NoData>(std::move(scsi), name);
     MmcStatus result;
@@ -68,7 +91,7 @@ ScsiResult fetch(ScsiTransport &transport, std::span<const uint8_t> cdb, size_t 
     command.direction = DataDirection::FromDevice;
     command.dataIn = reply;
     command.timeoutMs = timeoutMs;
-    ScsiResult scsi = transport.execute(command);
+    ScsiResult scsi = send(transport, command);
     reply.resize(scsi.ok() ? scsi.transferred(allocation) : 0);
     return scsi;
 }
@@ -335,7 +358,7 @@ MmcStatus blank(ScsiTransport &transport, BlankType type, bool immed)
         0,    0,
         0,    0,
         0,    0};
-    return run(transport, "BLANK", cdb, immed ? ImmedTimeoutMs : SyncCacheTimeoutMs);
+    return run(transport, "BLANK", cdb, immed ? ImmedTimeoutMs : LongRunTimeoutMs);
 }
 
 MmcStatus formatUnit(ScsiTransport &transport, const FormatRequest &request)
@@ -352,7 +375,7 @@ MmcStatus formatUnit(ScsiTransport &transport, const FormatRequest &request)
     list[11] = static_cast<uint8_t>(request.descriptor.parameter);
     const std::array<uint8_t, 6> cdb{
         0x04, static_cast<uint8_t>(0x11 | (request.skipCertification ? 0x08 : 0)), 0, 0, 0, 0};
-    return run(transport, "FORMAT UNIT", cdb, request.immed ? ImmedTimeoutMs : SyncCacheTimeoutMs,
+    return run(transport, "FORMAT UNIT", cdb, request.immed ? ImmedTimeoutMs : LongRunTimeoutMs,
                list);
 }
 
@@ -378,7 +401,7 @@ MmcStatus read10(ScsiTransport &transport, uint32_t lba, uint16_t blocks, std::s
     command.direction = DataDirection::FromDevice;
     command.dataIn = data;
     command.timeoutMs = WriteTimeoutMs;
-    ScsiResult scsi = transport.execute(command);
+    ScsiResult scsi = send(transport, command);
     if (!scsi.ok())
         return commandFailed<NoData>(std::move(scsi), "READ(10)");
     if (scsi.transferred(data.size()) != data.size()) {
@@ -411,7 +434,15 @@ MmcStatus synchronizeCache(ScsiTransport &transport, bool immed)
 {
     const std::array<uint8_t, 10> cdb{
         0x35, static_cast<uint8_t>(immed ? 0x02 : 0), 0, 0, 0, 0, 0, 0, 0, 0};
-    return run(transport, "SYNCHRONIZE CACHE", cdb, immed ? ImmedTimeoutMs : SyncCacheTimeoutMs);
+    return run(transport, "SYNCHRONIZE CACHE", cdb, immed ? ImmedTimeoutMs : LongRunTimeoutMs);
+}
+
+MmcStatus closeTrackSession(ScsiTransport &transport, CloseFunction function, bool immed)
+{
+    const std::array<uint8_t, 10> cdb{
+        0x5B, static_cast<uint8_t>(immed ? 1 : 0), static_cast<uint8_t>(function), 0, 0, 0, 0, 0, 0,
+        0};
+    return run(transport, "CLOSE TRACK/SESSION", cdb, immed ? ImmedTimeoutMs : LongRunTimeoutMs);
 }
 
 MmcResult<RpcState> reportRpcState(ScsiTransport &transport)

@@ -18,7 +18,9 @@ constexpr unsigned ImmedTimeoutMs = 200000;
 constexpr unsigned WriteTimeoutMs = 200000;
 constexpr unsigned EjectTimeoutMs = 60000;
 constexpr unsigned LoadTimeoutMs = 300000;
-constexpr unsigned SyncCacheTimeoutMs = 3600000;
+// A BLANK, FORMAT, cache flush or session close without Immed holds the
+// command for the whole job: 5 hours, as libburn allows.
+constexpr unsigned LongRunTimeoutMs = 18000000;
 
 constexpr uint32_t BlockSize = 2048;
 
@@ -106,6 +108,14 @@ MmcStatus read10(ScsiTransport &transport, uint32_t lba, uint16_t blocks, std::s
 MmcStatus write10(ScsiTransport &transport, uint32_t lba, uint16_t blocks,
                   std::span<const uint8_t> data);
 MmcStatus synchronizeCache(ScsiTransport &transport, bool immed = true);
+
+// CLOSE TRACK/SESSION close functions used on DVD+RW (dvd+rw-format).
+enum class CloseFunction : uint8_t
+{
+    StopBackgroundFormat = 0x00,
+    CloseSession = 0x02
+};
+MmcStatus closeTrackSession(ScsiTransport &transport, CloseFunction function, bool immed = true);
 
 // REPORT KEY format 08h: the drive's region playback control state.
 MmcResult<RpcState> reportRpcState(ScsiTransport &transport);

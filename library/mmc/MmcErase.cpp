@@ -9,17 +9,16 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <thread>
 
 namespace blankora::mmc {
 
 namespace {
 
-constexpr uint32_t ZeroBlocks = 32; // 64 KiB: ISO 9660 and UDF recognition areas
+constexpr uint32_t ZeroBlocks = 32; // 64 KiB: ISO 9660 and UDF recognition areas; one WRITE
 constexpr uint64_t FastEstimateMs = 90000;
 constexpr uint64_t SyncEstimateMs = 10000;
-constexpr uint64_t MinimumCapMs = 600000;
-constexpr unsigned MinimumPollMs = 10; // a zero interval must still end at the cap
 
 FormatRequest formatFrom(const FormatCapacities *formats, uint8_t type, uint32_t blocks,
                          uint32_t parameter)
@@ -30,10 +29,10 @@ FormatRequest formatFrom(const FormatCapacities *formats, uint8_t type, uint32_t
     return request;
 }
 
-ErasePlan planFormat(FormatRequest request)
+ErasePlan planFormat(FormatRequest request, EraseMethod method = EraseMethod::Format)
 {
     ErasePlan plan;
-    plan.method = EraseMethod::Format;
+    plan.method = method;
     plan.format = request;
     return plan;
 }
@@ -45,26 +44,47 @@ ErasePlan planMethod(EraseMethod method)
     return plan;
 }
 
-// Runs `command` again while the drive reports a disc change or reset: the
-// first command after an erase often gets 06/28/00.
-template <class F> auto retryAttention(F command)
+ErasePlan planZeroFill(const FormatCapacities *formats)
 {
-    auto result = command();
-    for (int i = 0;
-         i < 2 && !result.ok && result.scsi.category == transport::ResultCategory::CheckCondition &&
-         isMediumChangeOrReset(senseOf(result.scsi));
-         ++i)
-        result = command();
-    return result;
+    ErasePlan plan;
+    plan.method = EraseMethod::ZeroFill;
+    plan.blocks = formats ? formats->currentBlocks : 0; // 0: READ CAPACITY decides
+    return plan;
 }
 
-// Polls the drive after an Immed command until it is ready, fails, the cap
-// is reached or the caller cancels. Progress maps into [base, base + span].
-class DriveWaiter
+bool isInProgress(const transport::ScsiResult &scsi)
+{
+    return scsi.category == transport::ResultCategory::CheckCondition &&
+           isOperationInProgress(senseOf(scsi)) && !senseOf(scsi).deferred;
+}
+
+EraseResult done(EraseOutcome outcome = EraseOutcome::Erased)
+{
+    EraseResult r;
+    r.outcome = outcome;
+    r.ok = true;
+    return r;
+}
+
+EraseResult failure(transport::ScsiResult scsi, std::string text,
+                    EraseOutcome outcome = EraseOutcome::Failed)
+{
+    EraseResult r;
+    r.outcome = outcome;
+    r.text = std::move(text);
+    r.scsi = std::move(scsi);
+    return r;
+}
+
+// Runs the steps of an erase after the drive accepted it: polling until the
+// drive is ready, the barrier after it, zero writes, the background format.
+// Progress maps into [base, base + span] of ProgressTotal.
+class Runner
 {
 public:
-    DriveWaiter(ScsiTransport &transport, const EraseHooks &hooks, const std::atomic<bool> &cancel)
-        : FTransport(transport), FHooks(hooks), FCancel(cancel)
+    Runner(ScsiTransport &transport, const EraseHooks &hooks, const std::atomic<bool> &cancel)
+        : FTransport(transport), FHooks(hooks), FCancel(cancel),
+          FStallLimitMs(hooks.stallLimitMs ? hooks.stallLimitMs : StallLimitMs)
     {}
 
     void report(uint32_t done)
@@ -78,43 +98,118 @@ public:
             FHooks.progress(done, ProgressTotal);
     }
 
+    // Polls with TEST UNIT READY until the drive is ready, then confirms the
+    // end with the barrier (dvd+rw-tools transport.hxx, wait_for_unit and
+    // pioneer_stop).
     EraseResult wait(uint64_t estimateMs, uint32_t base, uint32_t span)
     {
-        const uint64_t capMs =
-            FHooks.maxWaitMs ? FHooks.maxWaitMs : std::max<uint64_t>(MinimumCapMs, 3 * estimateMs);
-        uint64_t waitedMs = sleep(FHooks.settleMs);
+        startStep(estimateMs);
+        sleep(FHooks.settleMs);
         for (;;) {
             if (FCancel.load())
                 return cancelled();
             const auto tur = testUnitReady(FTransport);
             if (tur.ok)
-                return done();
-            if (!keepWaiting(tur, estimateMs, waitedMs, base, span, FFailure))
+                return barrier(base, span);
+            if (!keepWaiting(tur, base, span))
                 return FFailure;
-            if (waitedMs >= capMs)
-                return timedOut(capMs);
-            if (FCancel.load())
-                return cancelled();
-            waitedMs += sleep(std::max(FHooks.pollIntervalMs, MinimumPollMs));
+            if (const auto stop = pause())
+                return *stop;
         }
     }
 
+    // After FORMAT 26h the drive is ready while it formats in the background:
+    // READ DISC INFORMATION byte 7 says 2 until it is done.
+    EraseResult waitBackground(uint64_t estimateMs, uint32_t base, uint32_t span)
+    {
+        startStep(estimateMs);
+        for (;;) {
+            if (FCancel.load())
+                return cancelled();
+            const auto disc = readDiscInformation(FTransport);
+            if (disc && disc.value.bgFormatStatus != 2)
+                return done();
+            if (!disc && !isInProgress(disc.scsi))
+                return failure(disc.scsi, disc.text);
+            report(base + uint32_t(uint64_t(timeFraction()) * span / ProgressTotal));
+            if (const auto stop = pause())
+                return *stop;
+        }
+    }
+
+    // Zeros over `blocks` blocks from LBA 0, one WRITE(10) of ZeroBlocks at a
+    // time; a drive whose buffer is full answers 02/04/08 and gets the same
+    // write again (libburn, mmc_write).
+    EraseResult zero(uint32_t blocks, uint32_t base, uint32_t span)
+    {
+        static const std::vector<uint8_t> zeros(ZeroBlocks * BlockSize, 0);
+        startStep(0);
+        for (uint32_t lba = 0; lba < blocks;) {
+            if (FCancel.load())
+                return cancelled();
+            const auto count = uint16_t(std::min(ZeroBlocks, blocks - lba));
+            const auto written =
+                write10(FTransport, lba, count, std::span(zeros).first(count * BlockSize));
+            if (written) {
+                lba += count;
+                noteProgress(uint32_t(uint64_t(lba) * ProgressTotal / blocks));
+                report(base + uint32_t(uint64_t(lba) * span / blocks));
+                continue;
+            }
+            if (!isInProgress(written.scsi))
+                return failure(written.scsi, written.text);
+            if (const auto stop = pause())
+                return *stop;
+        }
+        return done();
+    }
+
 private:
+    void startStep(uint64_t estimateMs)
+    {
+        FEstimateMs = estimateMs;
+        FStepMs = 0;
+        FLastChangeMs = 0;
+        FProgressKnown = false;
+    }
+
     uint64_t sleep(unsigned ms)
     {
         if (FHooks.sleep)
             FHooks.sleep(ms);
         else
             std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        FStepMs += ms;
         return ms;
     }
 
-    static EraseResult done()
+    // The wait between two polls, or the end of the step when the drive has
+    // shown no progress for too long or the caller cancelled.
+    std::optional<EraseResult> pause()
     {
-        EraseResult r;
-        r.outcome = EraseOutcome::Erased;
-        r.ok = true;
-        return r;
+        const uint64_t limit =
+            FProgressKnown ? FStallLimitMs : std::max<uint64_t>(FStallLimitMs, 3 * FEstimateMs);
+        if (FStepMs - FLastChangeMs >= limit)
+            return timedOut(limit);
+        if (FCancel.load())
+            return cancelled();
+        sleep(std::max(FHooks.pollIntervalMs, MinimumPollMs));
+        return std::nullopt;
+    }
+
+    void noteProgress(uint32_t value)
+    {
+        if (!FProgressKnown || value != FLastProgress)
+            FLastChangeMs = FStepMs;
+        FProgressKnown = true;
+        FLastProgress = value;
+    }
+
+    // Time-based estimate that never claims completion.
+    uint32_t timeFraction() const
+    {
+        const uint64_t estimate = FEstimateMs ? FStepMs * ProgressTotal / FEstimateMs : 0;
+        return static_cast<uint32_t>(std::min<uint64_t>(estimate, ProgressTotal * 95 / 100));
     }
 
     static EraseResult cancelled()
@@ -127,54 +222,66 @@ private:
         return r;
     }
 
-    static EraseResult timedOut(uint64_t capMs)
+    static EraseResult timedOut(uint64_t limitMs)
     {
         EraseResult r;
         r.outcome = EraseOutcome::TimedOut;
         r.text = QCoreApplication::translate(
-                     "Mmc", "The drive did not finish erasing within %1 minutes; it may still be "
-                            "working. Wait, then check the disc.")
-                     .arg((capMs + 59999) / 60000)
+                     "Mmc", "The drive showed no progress for %1 minutes; it may still be "
+                            "working. Leave the disc in the drive until the drive is ready, then "
+                            "check the disc.")
+                     .arg((limitMs + 59999) / 60000)
                      .toStdString();
         return r;
     }
 
-    static EraseResult failure(transport::ScsiResult scsi, std::string text)
+    // Some drives answer TEST UNIT READY with GOOD while the job still runs
+    // and give 02/04/07 to the next command: STOP UNIT (Immed) is repeated
+    // until the drive accepts it. A deferred error it gets is the job's.
+    EraseResult barrier(uint32_t base, uint32_t span)
     {
-        EraseResult r;
-        r.outcome = EraseOutcome::Failed;
-        r.text = std::move(text);
-        r.scsi = std::move(scsi);
-        return r;
+        for (;;) {
+            const auto stop = startStopUnit(FTransport, StartStop::Stop, true);
+            if (stop || stop.scsi.category != transport::ResultCategory::CheckCondition)
+                return done();
+            const SenseInfo sense = senseOf(stop.scsi);
+            if (sense.deferred)
+                return failure(stop.scsi, describeFailure(stop.scsi));
+            if (!isOperationInProgress(sense))
+                return done();
+            if (sense.progressValid) {
+                noteProgress(sense.progress);
+                report(base + uint32_t(uint64_t(sense.progress) * span / ProgressTotal));
+            }
+            if (const auto end = pause())
+                return *end;
+        }
     }
 
     // One poll answer that is not "ready": decides whether to go on and
     // reports the progress it carries.
-    bool keepWaiting(const MmcResult<SenseInfo> &tur, uint64_t estimateMs, uint64_t waitedMs,
-                     uint32_t base, uint32_t span, EraseResult &failed)
+    bool keepWaiting(const MmcResult<SenseInfo> &tur, uint32_t base, uint32_t span)
     {
         using transport::ResultCategory;
         if (tur.scsi.category == ResultCategory::Status)
             return true; // BUSY: ask again later
         if (tur.scsi.category != ResultCategory::CheckCondition) {
-            failed = failure(tur.scsi, tur.text);
+            FFailure = failure(tur.scsi, tur.text);
             return false;
         }
         const SenseInfo &sense = tur.value;
         if (isMediumChangeOrReset(sense))
-            return true;
+            return true; // a drive that keeps announcing its reset is asked again later
         if (isNoMedium(sense)) {
-            failed = failure(
+            FFailure = failure(
                 tur.scsi,
                 trText(QT_TRANSLATE_NOOP("Mmc", "The disc was removed or the tray was opened "
                                                 "while it was being erased.")) +
                     ' ' + senseTriple(sense.senseKey, sense.asc, sense.ascq));
             return false;
         }
-        const bool running =
-            !sense.deferred && (isOperationInProgress(sense) || sense.senseKey == 0x00);
-        if (!running) {
-            failed = failure(tur.scsi, describeFailure(tur.scsi));
+        if (sense.deferred || !isOperationInProgress(sense)) {
+            FFailure = failure(tur.scsi, describeFailure(tur.scsi));
             return false;
         }
         uint32_t fraction = 0;
@@ -194,7 +301,7 @@ private:
                 scsi.asc = rs.value.asc;
                 scsi.ascq = rs.value.ascq;
                 scsi.text.clear();
-                failed = failure(scsi, describeFailure(scsi));
+                FFailure = failure(scsi, describeFailure(scsi));
                 return false;
             }
             if (rs.ok && rs.value.progressValid) {
@@ -202,12 +309,10 @@ private:
                 known = true;
             }
         }
-        if (!known) {
-            // Time-based estimate that never claims completion.
-            const uint64_t estimate = estimateMs ? waitedMs * ProgressTotal / estimateMs : 0;
-            fraction =
-                static_cast<uint32_t>(std::min<uint64_t>(estimate, ProgressTotal * 95 / 100));
-        }
+        if (known)
+            noteProgress(fraction);
+        else
+            fraction = timeFraction();
         report(base + static_cast<uint32_t>(uint64_t(fraction) * span / ProgressTotal));
         return true;
     }
@@ -215,8 +320,14 @@ private:
     ScsiTransport &FTransport;
     const EraseHooks &FHooks;
     const std::atomic<bool> &FCancel;
+    const uint64_t FStallLimitMs;
     uint32_t FReported = 0;
     bool FReportedAny = false;
+    uint64_t FEstimateMs = 0;
+    uint64_t FStepMs = 0;       // waited in the current step
+    uint64_t FLastChangeMs = 0; // FStepMs when the drive's progress last moved
+    bool FProgressKnown = false;
+    uint32_t FLastProgress = 0;
     EraseResult FFailure;
 };
 
@@ -239,54 +350,77 @@ uint64_t estimateMs(uint16_t profile, const ErasePlan &plan, const FormatCapacit
 {
     if (plan.method == EraseMethod::BlankMinimal)
         return FastEstimateMs;
-    if (plan.method == EraseMethod::ZeroStart)
-        return SyncEstimateMs;
     const uint32_t speed = writeKBps ? writeKBps : unitSpeed(familyOf(profile));
     return capacityBytes(profile, formats) / std::max(speed, 1u) + 30000;
+}
+
+bool unformatted(const DiscInfo *disc, const FormatCapacities *formats)
+{
+    if (formats)
+        return formats->currentType == CapacityType::Unformatted;
+    return disc && disc->discStatus == 0;
+}
+
+// Restricted-overwrite DVD-RW: a quick format keeps it overwritable, where a
+// minimal BLANK would make it sequential and DAO-only (K3b, dvd+rw-format).
+ErasePlan planRestrictedOverwrite(EraseKind kind, const FormatCapacities *formats)
+{
+    if (kind == EraseKind::Full)
+        return planMethod(EraseMethod::BlankFull);
+    for (uint8_t type : {uint8_t(0x15), uint8_t(0x10)}) {
+        if (formats && formats->find(type))
+            return planFormat(formatFrom(formats, type, 0, 0x10));
+    }
+    return planMethod(EraseMethod::BlankMinimal);
+}
+
+// BD-RE: formatted discs are overwritten; an unformatted one is formatted,
+// with the certification feature 0023h offers (libburn, mmc.c).
+ErasePlan planBdRe(EraseKind kind, const FormatCapacities *formats, uint8_t certification)
+{
+    if (!unformatted(nullptr, formats))
+        return kind == EraseKind::Fast ? planMethod(EraseMethod::ZeroStart) : planZeroFill(formats);
+    const uint32_t blocks = formats ? formats->currentBlocks : 0;
+    const bool certify = kind == EraseKind::Full && formats && formats->find(0x30) &&
+                         (certification & (CertifyFull | CertifyQuick));
+    FormatRequest request = formatFrom(formats, certify ? 0x30 : 0x00, blocks, BlockSize);
+    if (certify)
+        request.subType = (certification & CertifyFull) ? 0x02 : 0x03;
+    request.formatOptionsValid = true;
+    return planFormat(request);
 }
 
 } // namespace
 
 ErasePlan planErase(uint16_t profile, EraseKind kind, const DiscInfo *disc,
-                    const FormatCapacities *formats)
+                    const FormatCapacities *formats, uint8_t certification)
 {
     const bool fast = kind == EraseKind::Fast;
+    if (profile == profile::DvdRwRestricted)
+        return planRestrictedOverwrite(kind, formats);
     if (isBlankable(profile))
         return planMethod(fast ? EraseMethod::BlankMinimal : EraseMethod::BlankFull);
 
     switch (profile) {
     case profile::DvdPlusRw:
-    case profile::DvdPlusRwDl:
-        if (fast) {
-            const bool virgin = disc && disc->discStatus == 0 && disc->bgFormatStatus == 0;
-            return planMethod(virgin ? EraseMethod::AlreadyBlank : EraseMethod::ZeroStart);
-        } else {
-            FormatRequest request = formatFrom(formats, 0x26, 0xFFFFFFFF, 0);
-            if (disc && disc->bgFormatStatus == 1)
-                request.descriptor.parameter |= 0x01; // restart the stopped background format
-            return planFormat(request);
-        }
+    case profile::DvdPlusRwDl: {
+        // A background format that was started counts as formatted.
+        const bool virgin = (!disc || disc->bgFormatStatus == 0) && unformatted(disc, formats);
+        if (virgin)
+            return fast ? planMethod(EraseMethod::AlreadyBlank)
+                        : planFormat(formatFrom(formats, 0x26, 0xFFFFFFFF, 0),
+                                     EraseMethod::FormatBackground);
+        return fast ? planMethod(EraseMethod::ZeroStart) : planZeroFill(formats);
+    }
     case profile::DvdRam:
-        if (fast)
-            return planMethod(EraseMethod::ZeroStart);
-        else {
-            FormatRequest request =
-                formatFrom(formats, 0x00, formats ? formats->currentBlocks : 0, BlockSize);
+        if (formats && unformatted(disc, formats)) {
+            FormatRequest request = formatFrom(formats, 0x00, formats->currentBlocks, BlockSize);
             request.formatOptionsValid = true;
             return planFormat(request);
         }
-    case profile::BdRe: {
-        const bool unformatted = formats && formats->currentType == CapacityType::Unformatted;
-        if (fast && !unformatted)
-            return planMethod(EraseMethod::ZeroStart);
-        const bool certify = !fast && formats && formats->find(0x30);
-        FormatRequest request = formatFrom(formats, certify ? 0x30 : 0x00,
-                                           formats ? formats->currentBlocks : 0, BlockSize);
-        if (certify)
-            request.subType = 0x02; // full certification
-        request.formatOptionsValid = true;
-        return planFormat(request);
-    }
+        return fast ? planMethod(EraseMethod::ZeroStart) : planZeroFill(formats);
+    case profile::BdRe:
+        return planBdRe(kind, formats, certification);
     default:
         break;
     }
@@ -304,96 +438,129 @@ ErasePlan planErase(uint16_t profile, EraseKind kind, const DiscInfo *disc,
     return plan;
 }
 
+namespace {
+
+EraseResult refused(const transport::ScsiResult &scsi, std::string text)
+{
+    return failure(scsi, std::move(text), EraseOutcome::Refused);
+}
+
+uint8_t certificationOf(ScsiTransport &transport)
+{
+    const auto config = getConfiguration(transport, FeatureRequest::One, feature::Formattable);
+    const Feature *formattable = config ? config.value.find(feature::Formattable) : nullptr;
+    return formattable && !formattable->data.empty() ? formattable->data[0] : 0;
+}
+
+// Writes zeros, then flushes the drive's cache and waits for it.
+EraseResult zeroAndSync(ScsiTransport &transport, Runner &runner, uint32_t blocks)
+{
+    if (blocks == 0) {
+        const auto capacity = readCapacity(transport);
+        if (!capacity)
+            return failure(capacity.scsi, capacity.text);
+        blocks = capacity.value.lastLba + 1;
+    }
+    const uint32_t written = ProgressTotal * 95 / 100;
+    EraseResult outcome = runner.zero(blocks, 0, written);
+    if (!outcome.ok)
+        return outcome;
+    const auto synced = synchronizeCache(transport, true);
+    if (!synced)
+        return failure(synced.scsi, synced.text);
+    return runner.wait(SyncEstimateMs, written, ProgressTotal - written);
+}
+
+// FORMAT 26h on a virgin DVD+RW, then as dvd+rw-format: wait, let the
+// background format finish, stop it and close the session, waiting after each.
+EraseResult formatInBackground(ScsiTransport &transport, Runner &runner, uint64_t estimate)
+{
+    constexpr uint32_t foreground = ProgressTotal / 10, closing = ProgressTotal * 95 / 100;
+    EraseResult outcome = runner.wait(estimate, 0, foreground);
+    if (outcome.ok)
+        outcome = runner.waitBackground(estimate, foreground, closing - foreground);
+    for (CloseFunction function :
+         {CloseFunction::StopBackgroundFormat, CloseFunction::CloseSession}) {
+        if (!outcome.ok)
+            return outcome;
+        const auto closed = closeTrackSession(transport, function, true);
+        if (!closed)
+            return failure(closed.scsi, closed.text);
+        outcome = runner.wait(SyncEstimateMs, closing, ProgressTotal - closing);
+    }
+    return outcome;
+}
+
+} // namespace
+
 EraseResult eraseDisc(ScsiTransport &transport, EraseKind kind, const EraseHooks &hooks,
                       const std::atomic<bool> &cancel)
 {
-    EraseResult result;
-    const auto current = retryAttention([&] { return currentProfile(transport); });
-    if (!current) {
-        result.outcome = EraseOutcome::Refused;
-        result.text = current.text;
-        result.scsi = current.scsi;
-        return result;
-    }
+    const auto current = currentProfile(transport);
+    if (!current)
+        return refused(current.scsi, current.text);
     const uint16_t profile = current.value;
-    result.profileBefore = profile;
 
     const auto disc = readDiscInformation(transport);
     MmcResult<FormatCapacities> formats;
-    if (isOverwritable(profile))
+    if (isOverwritable(profile) || profile == profile::DvdRwRestricted)
         formats = readFormatCapacities(transport);
     const ErasePlan plan =
-        planErase(profile, kind, disc ? &disc.value : nullptr, formats ? &formats.value : nullptr);
-    result.method = plan.method;
-    if (plan.method == EraseMethod::Refuse) {
-        result.outcome = EraseOutcome::Refused;
-        result.text = plan.text;
-        return result;
-    }
-
-    DriveWaiter waiter(transport, hooks, cancel);
-    waiter.report(0);
+        planErase(profile, kind, disc ? &disc.value : nullptr, formats ? &formats.value : nullptr,
+                  profile == profile::BdRe ? certificationOf(transport) : 0);
     EraseResult outcome;
-    if (plan.method == EraseMethod::AlreadyBlank) {
-        outcome.outcome = EraseOutcome::AlreadyBlank;
-        outcome.ok = true;
-    } else if (plan.method == EraseMethod::ZeroStart) {
-        const std::vector<uint8_t> zeros(ZeroBlocks * BlockSize, 0);
-        auto written = write10(transport, 0, ZeroBlocks, zeros);
-        if (!written) {
-            result.outcome = EraseOutcome::Failed;
-            result.text = written.text;
-            result.scsi = written.scsi;
-            return result;
-        }
-        waiter.report(ProgressTotal / 2);
-        auto synced = synchronizeCache(transport, true);
-        if (!synced) {
-            result.outcome = EraseOutcome::Failed;
-            result.text = synced.text;
-            result.scsi = synced.scsi;
-            return result;
-        }
-        outcome = waiter.wait(SyncEstimateMs, ProgressTotal / 2, ProgressTotal / 2);
+    if (plan.method == EraseMethod::Refuse) {
+        outcome = refused({}, plan.text);
     } else {
-        const auto page = modeSenseCapabilities(transport);
-        const uint64_t estimate = estimateMs(profile, plan, formats ? &formats.value : nullptr,
-                                             page ? page.value.currentWriteSpeed : 0);
-        const MmcStatus started =
-            plan.method == EraseMethod::Format
-                ? formatUnit(transport, plan.format)
-                : blank(transport,
-                        plan.method == EraseMethod::BlankMinimal ? BlankType::Minimal
-                                                                 : BlankType::Full,
-                        true);
-        if (!started) {
-            result.outcome = EraseOutcome::Refused;
-            result.text = started.text;
-            result.scsi = started.scsi;
-            return result;
-        }
-        outcome = waiter.wait(estimate, 0, ProgressTotal);
-        // A cache flush after a format, before anything else is written.
-        if (outcome.ok && plan.method == EraseMethod::Format && synchronizeCache(transport, true))
-            outcome = waiter.wait(SyncEstimateMs, ProgressTotal, 0);
+        Runner runner(transport, hooks, cancel);
+        runner.report(0);
+        outcome = [&] {
+            switch (plan.method) {
+            case EraseMethod::AlreadyBlank:
+                return done(EraseOutcome::AlreadyBlank);
+            case EraseMethod::ZeroStart:
+                return zeroAndSync(transport, runner, ZeroBlocks);
+            case EraseMethod::ZeroFill:
+                return zeroAndSync(transport, runner, plan.blocks);
+            default:
+                break;
+            }
+            const auto page = modeSenseCapabilities(transport);
+            const uint64_t estimate = estimateMs(profile, plan, formats ? &formats.value : nullptr,
+                                                 page ? page.value.currentWriteSpeed : 0);
+            const bool format =
+                plan.method == EraseMethod::Format || plan.method == EraseMethod::FormatBackground;
+            const MmcStatus started =
+                format ? formatUnit(transport, plan.format)
+                       : blank(transport,
+                               plan.method == EraseMethod::BlankMinimal ? BlankType::Minimal
+                                                                        : BlankType::Full,
+                               true);
+            if (!started)
+                return refused(started.scsi, started.text);
+            if (plan.method == EraseMethod::FormatBackground)
+                return formatInBackground(transport, runner, estimate);
+            EraseResult waited = runner.wait(estimate, 0, ProgressTotal);
+            // A cache flush after a format, before anything else is written.
+            if (waited.ok && format && synchronizeCache(transport, true))
+                waited = runner.wait(SyncEstimateMs, ProgressTotal, 0);
+            return waited;
+        }();
+        if (outcome.ok)
+            runner.report(ProgressTotal);
     }
-    if (!outcome.ok) {
-        outcome.method = result.method;
-        outcome.profileBefore = profile;
+    outcome.method = plan.method;
+    outcome.profileBefore = profile;
+    if (!outcome.ok)
         return outcome;
-    }
-    waiter.report(ProgressTotal);
-
-    result.outcome = outcome.outcome;
-    result.ok = true;
-    const auto after = retryAttention([&] { return currentProfile(transport); });
-    const auto discAfter = retryAttention([&] { return readDiscInformation(transport); });
+    const auto after = currentProfile(transport);
+    const auto discAfter = readDiscInformation(transport);
     if (after && discAfter) {
-        result.stateRead = true;
-        result.profileAfter = after.value;
-        result.discAfter = discAfter.value;
+        outcome.stateRead = true;
+        outcome.profileAfter = after.value;
+        outcome.discAfter = discAfter.value;
     }
-    return result;
+    return outcome;
 }
 
 } // namespace blankora::mmc

@@ -8,8 +8,9 @@
 #include <functional>
 
 // Erasing the loaded disc, fast or full, with whatever each medium needs:
-// BLANK for CD-RW/DVD-RW, FORMAT UNIT or zeroing the file system area for
-// DVD+RW, DVD-RAM and BD-RE.
+// BLANK for CD-RW/DVD-RW, a quick format for restricted-overwrite DVD-RW,
+// zeros over the file system area (fast) or the whole formatted size (full)
+// for DVD+RW, DVD-RAM and BD-RE, FORMAT UNIT only for an unformatted disc.
 namespace blankora::mmc {
 
 using transport::ScsiTransport;
@@ -28,20 +29,30 @@ enum class EraseMethod
     BlankMinimal,
     BlankFull,
     ZeroStart, // 64 KiB of zeros at LBA 0, then SYNCHRONIZE CACHE
-    Format     // FORMAT UNIT with the descriptor in ErasePlan::format
+    ZeroFill,  // zeros over ErasePlan::blocks, then SYNCHRONIZE CACHE
+    Format,    // FORMAT UNIT with the descriptor in ErasePlan::format
+    // DVD+RW FORMAT 26h, then the background format to its end and the
+    // session closed, as dvd+rw-format does
+    FormatBackground
 };
 
 struct ErasePlan
 {
     EraseMethod method = EraseMethod::Refuse;
-    FormatRequest format; // for EraseMethod::Format
+    FormatRequest format; // for the format methods
+    uint32_t blocks = 0;  // for EraseMethod::ZeroFill
     std::string text;     // why refused
 };
 
+// Feature 0023h (Formattable) byte 4: the certifications the drive offers.
+constexpr uint8_t CertifyFull = 0x01;  // Cert
+constexpr uint8_t CertifyQuick = 0x02; // QCert
+
 // Decides the method from the current profile, disc information and format
-// capacities (either may be missing: pass nullptr).
+// capacities (either may be missing: pass nullptr) and, for BD-RE, the
+// certification bits of feature 0023h.
 ErasePlan planErase(uint16_t profile, EraseKind kind, const DiscInfo *disc,
-                    const FormatCapacities *formats);
+                    const FormatCapacities *formats, uint8_t certification = 0);
 
 constexpr uint32_t ProgressTotal = 65536;
 
@@ -52,11 +63,17 @@ struct EraseHooks
     std::function<void(unsigned ms)> sleep;
     // done out of ProgressTotal; called from the calling thread.
     std::function<void(uint32_t done, uint32_t total)> progress;
-    unsigned pollIntervalMs = 1000; // at least 10; the library uses 50
+    unsigned pollIntervalMs = 1000; // at least MinimumPollMs
     unsigned settleMs = 1000;       // wait after the drive accepted the command
-    // Cap on the waiting time (sum of the sleeps); 0 = 3 x the estimate, at least 10 min.
-    unsigned maxWaitMs = 0;
+    // Give up after this long without a change in the drive's progress; 0 =
+    // StallLimitMs. A drive that reports no progress at all gets at least
+    // three times the time estimate.
+    unsigned stallLimitMs = 0;
 };
+
+// Real drives are polled at most 4 times a second.
+constexpr unsigned MinimumPollMs = 250;
+constexpr unsigned StallLimitMs = 15 * 60 * 1000;
 
 enum class EraseOutcome
 {
@@ -65,7 +82,7 @@ enum class EraseOutcome
     Refused,   // not erasable, or the drive rejected the command
     Failed,    // the drive accepted, then reported an error (or the medium vanished)
     Cancelled, // polling stopped; the drive may still be working
-    TimedOut
+    TimedOut   // no progress for a long time; the drive may still be working
 };
 
 struct EraseResult
@@ -84,7 +101,9 @@ struct EraseResult
 
 // Runs the whole erase with Immed and polling. Does not set the speed or lock
 // the tray: the caller does that before. On cancel it returns at the next
-// poll without waiting for the drive.
+// poll without waiting for the drive. Success is reported only after a
+// barrier command the drive accepts: some drives answer TEST UNIT READY
+// with GOOD while the job still runs.
 EraseResult eraseDisc(ScsiTransport &transport, EraseKind kind, const EraseHooks &hooks,
                       const std::atomic<bool> &cancel);
 

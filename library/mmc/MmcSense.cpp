@@ -182,6 +182,13 @@ std::string describeFailure(const transport::ScsiResult &result, const std::stri
                    .toStdString();
         break;
     case transport::ResultCategory::TransportError:
+        if (result.hostStatus == 3) {
+            text = trText(QT_TRANSLATE_NOOP("Mmc", "The drive did not answer in time; it may be "
+                                                   "busy or hung. Wait, then try again.")) +
+                   (result.text.empty() ? std::string() : " (" + result.text + ")");
+            break;
+        }
+        [[fallthrough]];
     case transport::ResultCategory::OsError:
         text = result.text.empty()
                    ? trText(QT_TRANSLATE_NOOP("Mmc", "The command did not reach the drive."))

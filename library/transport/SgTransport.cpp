@@ -57,50 +57,40 @@ ScsiResult osFailure(int error)
 
 } // namespace
 
-ScsiResult SgTransport::execute(const ScsiCommand &command)
+std::string hostStatusName(int hostStatus)
 {
-    std::lock_guard lock(FMutex);
-    PtObject pt{construct_scsi_pt_obj_with_fd(FFd, 0)};
-    if (pt.object == nullptr)
-        return osFailure(ENOMEM);
-    if (const int error = get_scsi_pt_os_err(pt.object))
-        return osFailure(error);
+    // include/scsi/scsi_status.h (enum host_status)
+    static const char *const names[] = {
+        "DID_OK",          "DID_NO_CONNECT", "DID_BUS_BUSY",  "DID_TIME_OUT", "DID_BAD_TARGET",
+        "DID_ABORT",       "DID_PARITY",     "DID_ERROR",     "DID_RESET",    "DID_BAD_INTR",
+        "DID_PASSTHROUGH", "DID_SOFT_ERROR", "DID_IMM_RETRY", "DID_REQUEUE",
+    };
+    if (hostStatus >= 0 && size_t(hostStatus) < std::size(names))
+        return names[hostStatus];
+    return "host status " + std::to_string(hostStatus);
+}
 
-    uint8_t sense[64] = {};
-    set_scsi_pt_cdb(pt.object, command.cdb.data(), static_cast<int>(command.cdb.size()));
-    set_scsi_pt_sense(pt.object, sense, sizeof sense);
-    size_t requested = 0;
-    if (command.direction == DataDirection::FromDevice && !command.dataIn.empty()) {
-        requested = command.dataIn.size();
-        set_scsi_pt_data_in(pt.object, command.dataIn.data(), static_cast<int>(requested));
-    } else if (command.direction == DataDirection::ToDevice && !command.dataOut.empty()) {
-        requested = command.dataOut.size();
-        set_scsi_pt_data_out(pt.object, command.dataOut.data(), static_cast<int>(requested));
-    }
-
-    // sg_pt counts whole seconds; never round a short time-out down to "default".
-    const int timeoutSeconds = static_cast<int>(std::max(1u, (command.timeoutMs + 999) / 1000));
-    const int started = do_scsi_pt(pt.object, FFd, timeoutSeconds, 0);
-
+ScsiResult resultFromPt(const PtAnswer &answer)
+{
     ScsiResult result;
-    if (started < 0)
-        return osFailure(-started);
-    if (started == SCSI_PT_DO_BAD_PARAMS)
+    if (answer.started < 0)
+        return osFailure(-answer.started);
+    if (answer.started == SCSI_PT_DO_BAD_PARAMS)
         return osFailure(EINVAL);
-    if (started == SCSI_PT_DO_TIMEOUT) {
-        result.category = ResultCategory::TransportError;
-        result.hostStatus = 3;
-        result.text = "Command timed out";
+    if (answer.started == SCSI_PT_DO_NOT_SUPPORTED) {
+        result = osFailure(EOPNOTSUPP);
+        result.text = "The device does not accept SCSI pass-through commands (SG_IO)";
         return result;
     }
+    if (answer.started != SCSI_PT_DO_START_OK)
+        return osFailure(EIO);
 
-    const int resid = get_scsi_pt_resid(pt.object);
-    result.residual = resid > 0 ? std::min(static_cast<size_t>(resid), requested) : 0;
-    result.status = static_cast<uint8_t>(get_scsi_pt_status_response(pt.object));
-    const int senseLength = std::clamp(get_scsi_pt_sense_len(pt.object), 0, int(sizeof sense));
-    result.sense.assign(sense, sense + senseLength);
+    if (answer.direction == DataDirection::FromDevice && answer.residual > 0)
+        result.residual = std::min(static_cast<size_t>(answer.residual), answer.requested);
+    result.status = static_cast<uint8_t>(answer.status);
+    result.sense = answer.sense;
 
-    switch (get_scsi_pt_result_category(pt.object)) {
+    switch (answer.category) {
     case SCSI_PT_RESULT_GOOD:
         result.category = ResultCategory::Good;
         break;
@@ -114,7 +104,7 @@ ScsiResult SgTransport::execute(const ScsiCommand &command)
     case SCSI_PT_RESULT_SENSE: {
         result.category = ResultCategory::CheckCondition;
         sg_scsi_sense_hdr header{};
-        if (sg_scsi_normalize_sense(sense, senseLength, &header)) {
+        if (sg_scsi_normalize_sense(answer.sense.data(), int(answer.sense.size()), &header)) {
             result.senseKey = header.sense_key;
             result.asc = header.asc;
             result.ascq = header.ascq;
@@ -122,21 +112,54 @@ ScsiResult SgTransport::execute(const ScsiCommand &command)
         result.text = describeSense(result.senseKey, result.asc, result.ascq);
         break;
     }
-    case SCSI_PT_RESULT_TRANSPORT_ERR: {
+    case SCSI_PT_RESULT_TRANSPORT_ERR:
         result.category = ResultCategory::TransportError;
-        const int transport = get_scsi_pt_transport_err(pt.object);
-        // sg_pt on Linux packs host status above driver status.
-        result.hostStatus = (transport >> 8) & 0xFF;
-        result.driverStatus = transport & 0xFF;
-        char text[256] = {};
-        get_scsi_pt_transport_err_str(pt.object, sizeof text, text);
-        result.text = text;
+        result.hostStatus = answer.transportError & 0xFF;
+        result.text = result.hostStatus == 3
+                          ? "Command timed out (DID_TIME_OUT)"
+                          : "Transport error (" + hostStatusName(result.hostStatus) + ")";
         break;
-    }
     default:
-        return osFailure(get_scsi_pt_os_err(pt.object) ? get_scsi_pt_os_err(pt.object) : EIO);
+        return osFailure(answer.osError ? answer.osError : EIO);
     }
     return result;
+}
+
+ScsiResult SgTransport::execute(const ScsiCommand &command)
+{
+    std::lock_guard lock(FMutex);
+    PtObject pt{construct_scsi_pt_obj_with_fd(FFd, 0)};
+    if (pt.object == nullptr)
+        return osFailure(ENOMEM);
+    if (const int error = get_scsi_pt_os_err(pt.object))
+        return osFailure(error);
+
+    uint8_t sense[64] = {};
+    set_scsi_pt_cdb(pt.object, command.cdb.data(), static_cast<int>(command.cdb.size()));
+    set_scsi_pt_sense(pt.object, sense, sizeof sense);
+    PtAnswer answer;
+    answer.direction = command.direction;
+    if (command.direction == DataDirection::FromDevice && !command.dataIn.empty()) {
+        answer.requested = command.dataIn.size();
+        set_scsi_pt_data_in(pt.object, command.dataIn.data(), static_cast<int>(answer.requested));
+    } else if (command.direction == DataDirection::ToDevice && !command.dataOut.empty()) {
+        answer.requested = command.dataOut.size();
+        set_scsi_pt_data_out(pt.object, command.dataOut.data(), static_cast<int>(answer.requested));
+    }
+
+    // sg_pt counts whole seconds; never round a short time-out down to "default".
+    const int timeoutSeconds = static_cast<int>(std::max(1u, (command.timeoutMs + 999) / 1000));
+    answer.started = do_scsi_pt(pt.object, FFd, timeoutSeconds, 0);
+    if (answer.started == SCSI_PT_DO_START_OK) {
+        answer.category = get_scsi_pt_result_category(pt.object);
+        answer.status = get_scsi_pt_status_response(pt.object);
+        answer.transportError = get_scsi_pt_transport_err(pt.object);
+        answer.osError = get_scsi_pt_os_err(pt.object);
+        answer.residual = get_scsi_pt_resid(pt.object);
+        const int senseLength = std::clamp(get_scsi_pt_sense_len(pt.object), 0, int(sizeof sense));
+        answer.sense.assign(sense, sense + senseLength);
+    }
+    return resultFromPt(answer);
 }
 
 } // namespace blankora::transport

@@ -455,8 +455,10 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::newRow("CD-R") << int(CdR) << int(EN_NOT_SUPPORTED) << "CD-R";
         QTest::newRow("no disc") << int(Empty) << int(EN_SCSI_FAILURE) << "MEDIUM NOT PRESENT";
+        // The erase opens with O_EXCL (libburn does); the mount table names the mount.
         QTest::newRow("mounted") << int(Mounted) << int(EN_DEVICE_BUSY)
-                                 << "mounted at /media/user/HOLIDAY. Unmount it first";
+                                 << "sr4 is in use: another program or a mount holds it (the disc "
+                                    "is mounted at /media/user/HOLIDAY)";
     }
     void blankRefusesWhatItCannotErase()
     {

@@ -100,14 +100,17 @@ void TestMmcVirtual::eraseEveryRewritableMedium_data()
                                  << R"({"profile": "DVD+RW", "state": "complete",
         "usedBytes": 700000000})" << true
                                  << "testUnitReady" << zero;
+    // Full erases of formatted discs write zeros over the whole (small) disc.
+    const int zeroFill = int(EraseMethod::ZeroFill);
     QTest::newRow("DVD+RW full") << "dvd-writer"
-                                 << R"({"profile": "DVD+RW", "state": "complete"})" << false
-                                 << "testUnitReady" << format;
+                                 << R"({"profile": "DVD+RW", "capacityBytes": 4194304})" << false
+                                 << "testUnitReady" << zeroFill;
     QTest::newRow("DVD-RAM full") << "dvd-writer"
-                                  << R"({"profile": "DVD-RAM"})" << false << "testUnitReady"
-                                  << format;
+                                  << R"({"profile": "DVD-RAM", "capacityBytes": 4194304})" << false
+                                  << "testUnitReady" << zeroFill;
     QTest::newRow("BD-RE full") << "bd-writer"
-                                << R"({"profile": "BD-RE"})" << false << "testUnitReady" << format;
+                                << R"({"profile": "BD-RE", "capacityBytes": 4194304})" << false
+                                << "testUnitReady" << zeroFill;
     QTest::newRow("unformatted BD-RE fast")
         << "bd-writer"
         << R"({"profile": "BD-RE", "formatted": false})" << true << "testUnitReady" << format;

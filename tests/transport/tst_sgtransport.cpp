@@ -1,3 +1,4 @@
+#include "library/sbErrorBlock.h"
 #include "library/transport/DeviceProviders.h"
 #include "library/transport/SenseText.h"
 #include "library/transport/SgDeviceProvider.h"
@@ -7,6 +8,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <scsi/sg_pt.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -49,6 +52,8 @@ private slots:
     void mountPointFromMountInfo_data();
     void mountPointFromMountInfo();
     void senseIsDecodedIntoText();
+    void ptAnswersAreUnpacked_data();
+    void ptAnswersAreUnpacked();
     void realDrivesWithoutVirtualBay();
 };
 
@@ -164,6 +169,65 @@ void TestSgTransport::senseIsDecodedIntoText()
     QVERIFY2(text.find("Not Ready") != std::string::npos, text.c_str());
     QVERIFY2(text.find("Medium not present") != std::string::npos, text.c_str());
     QVERIFY2(text.find("[02/3A/01]") != std::string::npos, text.c_str());
+}
+
+// As sg3_utils' sg_pt_linux.c fills its object: the transport error is the
+// host status alone, a time-out is DID_TIME_OUT, the data-out residual of
+// /dev/srN means nothing.
+void TestSgTransport::ptAnswersAreUnpacked_data()
+{
+    QTest::addColumn<int>("started");
+    QTest::addColumn<int>("category");
+    QTest::addColumn<int>("transportError");
+    QTest::addColumn<int>("direction");
+    QTest::addColumn<int>("residual");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<uint>("systemStatus"); // of the library's error block
+    QTest::addColumn<int>("resultResidual");
+    QTest::addColumn<QString>("text");
+
+    const int none = int(DataDirection::None), in = int(DataDirection::FromDevice);
+    const int out = int(DataDirection::ToDevice);
+    const int transportError = int(ResultCategory::TransportError);
+    const int osError = int(ResultCategory::OsError), good = int(ResultCategory::Good);
+    QTest::newRow("time-out") << 0 << SCSI_PT_RESULT_TRANSPORT_ERR << 3 << none << 0
+                              << transportError << 0x02000300u << 0 << "DID_TIME_OUT";
+    QTest::newRow("bus reset") << 0 << SCSI_PT_RESULT_TRANSPORT_ERR << 8 << none << 0
+                               << transportError << 0x02000800u << 0 << "DID_RESET";
+    QTest::newRow("no pass-through") << SCSI_PT_DO_NOT_SUPPORTED << 0 << 0 << none << 0 << osError
+                                     << uint(EOPNOTSUPP) << 0 << "SG_IO";
+    QTest::newRow("open failure") << -EBUSY << 0 << 0 << none << 0 << osError << uint(EBUSY) << 0
+                                  << "";
+    QTest::newRow("data-out residual")
+        << 0 << SCSI_PT_RESULT_GOOD << 0 << out << 4096 << good << 0u << 0 << "";
+    QTest::newRow("data-in residual")
+        << 0 << SCSI_PT_RESULT_GOOD << 0 << in << 4096 << good << 0u << 4096 << "";
+}
+
+void TestSgTransport::ptAnswersAreUnpacked()
+{
+    QFETCH(int, started);
+    QFETCH(int, category);
+    QFETCH(int, transportError);
+    QFETCH(int, direction);
+    QFETCH(int, residual);
+    QFETCH(int, result);
+    QFETCH(uint, systemStatus);
+    QFETCH(int, resultResidual);
+    QFETCH(QString, text);
+
+    PtAnswer answer;
+    answer.started = started;
+    answer.category = category;
+    answer.transportError = transportError;
+    answer.direction = DataDirection(direction);
+    answer.residual = residual;
+    answer.requested = 65536;
+    const ScsiResult unpacked = resultFromPt(answer);
+    QCOMPARE(int(unpacked.category), result);
+    QCOMPARE(unpacked.residual, size_t(resultResidual));
+    QCOMPARE(blankora::library::statusForResult(unpacked), uint32_t(systemStatus));
+    QVERIFY2(QString::fromStdString(unpacked.text).contains(text), unpacked.text.c_str());
 }
 
 void TestSgTransport::realDrivesWithoutVirtualBay()

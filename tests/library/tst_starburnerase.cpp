@@ -1,0 +1,164 @@
+#include "library/StarBurn.h"
+#include "library/virtual/VirtualBay.h"
+
+#include <QtTest>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+using blankora::virtualbay::TrayState;
+using blankora::virtualbay::VirtualBay;
+
+namespace {
+
+struct Block
+{
+    char text[STARBURN_EXCEPTION_TEXT_SIZE] = {};
+    uint32_t status = 0;
+    CDB_FAILURE_INFORMATION failure{};
+};
+#define EB(b) (b).text, uint32_t(sizeof((b).text)), &(b).status, &(b).failure
+
+} // namespace
+
+// The library's erase as seen by a real drive: how often it is polled, and
+// what the device object does while the drive is still erasing.
+class TestStarBurnErase : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::shared_ptr<VirtualBay> FBay;
+    void *FHandle = nullptr;
+
+    bool start(const char *scenario)
+    {
+        std::string error;
+        FBay = VirtualBay::fromFile(std::string(BLANKORA_TEST_SCENARIOS "/") + scenario, error);
+        if (!FBay)
+            qWarning("%s", error.c_str());
+        VirtualBay::install(FBay);
+        Block block;
+        return FBay && StarBurn_UpStartEx() == EN_SUCCESS &&
+               StarBurn_CdvdBurnerGrabber_CreateEx(&FHandle, EB(block), nullptr, nullptr, "CdRom0",
+                                                   0) == EN_SUCCESS;
+    }
+
+private slots:
+    void cleanup()
+    {
+        StarBurn_Destroy(&FHandle);
+        StarBurn_DownShut();
+        VirtualBay::install(nullptr);
+        FBay.reset();
+    }
+
+    // libburn sleeps 1 s between polls, dvd+rw-format 1000 ms: never more than 4 a second.
+    void pollsAtMostFourTimesASecond()
+    {
+        QVERIFY(start("mmc-library-polling.json"));
+        Block block;
+        QCOMPARE(StarBurn_CdvdBurnerGrabber_Blank(FHandle, EB(block), ERASE_TYPE_BLANK_DISC_FAST),
+                 EN_SUCCESS);
+        const auto log = FBay->drive(0).commandLog();
+        auto command =
+            std::find_if(log.begin(), log.end(), [](const auto &c) { return c.cdb[0] == 0xA1; });
+        QVERIFY(command != log.end());
+        double last = command->simSeconds;
+        int polls = 0;
+        for (++command; command != log.end(); ++command) {
+            if (command->cdb[0] != 0x00)
+                continue;
+            QVERIFY2(command->simSeconds - last >= 0.249,
+                     qPrintable(QString::number(command->simSeconds - last)));
+            last = command->simSeconds;
+            ++polls;
+        }
+        QVERIFY(polls > 10);
+    }
+
+    // A unit attention means the command did not run: it goes again (libburn);
+    // RECOVERED ERROR is a success (sg3_utils sg_cmds_basic.c).
+    void answersThatAreNotFailures_data()
+    {
+        QTest::addColumn<int>("opcode");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("asc");
+        QTest::newRow("reset before the eject") << 0x1B << 0x06 << 0x29;
+        QTest::newRow("disc change before the lock") << 0x1E << 0x06 << 0x28;
+        QTest::newRow("recovered lock") << 0x1E << 0x01 << 0x17;
+        QTest::newRow("recovered eject") << 0x1B << 0x01 << 0x17;
+    }
+    void answersThatAreNotFailures()
+    {
+        QFETCH(int, opcode);
+        QFETCH(int, key);
+        QFETCH(int, asc);
+        QVERIFY(start("mmc-library-polling.json"));
+        FBay->drive(0).injectSense(opcode, {uint8_t(key), uint8_t(asc), 0},
+                                   blankora::virtualbay::InjectMode::Once);
+        Block block;
+        QCOMPARE(StarBurn_CdvdBurnerGrabber_Lock(FHandle, EB(block)), EN_SUCCESS);
+        QCOMPARE(StarBurn_CdvdBurnerGrabber_Release(FHandle, EB(block)), EN_SUCCESS);
+        QCOMPARE(StarBurn_CdvdBurnerGrabber_Eject(FHandle, EB(block)), EN_SUCCESS);
+        // The bay answers an injected sense instead of running the command;
+        // only a retried command has really run.
+        if (key == 0x06)
+            QCOMPARE(FBay->drive(0).trayState(), TrayState::Open);
+    }
+
+    // libburn opens with O_EXCL: another program holding the drive stops the
+    // erase before any command, while the scan's shared handles still open.
+    void driveHeldByAnotherProgramIsNotErased()
+    {
+        QVERIFY(start("mmc-library-polling.json"));
+        auto other = FBay->openBySystemNumber(0, blankora::transport::OpenMode::Exclusive);
+        QVERIFY(other.transport);
+        Block block;
+        void *scan = nullptr;
+        QCOMPARE(
+            StarBurn_CdvdBurnerGrabber_CreateEx(&scan, EB(block), nullptr, nullptr, "CdRom0", 0),
+            EN_SUCCESS);
+        StarBurn_Destroy(&scan);
+        FBay->drive(0).clearCommandLog();
+        QCOMPARE(StarBurn_CdvdBurnerGrabber_Blank(FHandle, EB(block), ERASE_TYPE_BLANK_DISC_FAST),
+                 EN_DEVICE_BUSY);
+        QCOMPARE(block.status, uint32_t(EBUSY));
+        const std::string text = block.text;
+        QVERIFY2(text.find(FBay->drive(0).node() + " is in use: another program or a mount holds "
+                                                   "it. ") != std::string::npos,
+                 block.text);
+        QVERIFY(FBay->drive(0).commandLog().empty());
+
+        other.transport.reset();
+        QCOMPARE(StarBurn_CdvdBurnerGrabber_Blank(FHandle, EB(block), ERASE_TYPE_BLANK_DISC_FAST),
+                 EN_SUCCESS);
+    }
+
+    // After 15 minutes without progress the erase gives up, but the drive is
+    // still busy: the disc is neither released nor ejected until it is done.
+    void stalledEraseKeepsTheDriveBusy()
+    {
+        QVERIFY(start("mmc-library-stalled.json"));
+        Block block;
+        QCOMPARE(StarBurn_CdvdBurnerGrabber_Lock(FHandle, EB(block)), EN_SUCCESS);
+        QCOMPARE(StarBurn_CdvdBurnerGrabber_Blank(FHandle, EB(block), ERASE_TYPE_BLANK_DISC_FULL),
+                 EN_TRANSPORT_FAILURE);
+        QVERIFY2(std::strstr(block.text, "no progress for 15 minutes"), block.text);
+        for (auto call : {StarBurn_CdvdBurnerGrabber_Eject, StarBurn_CdvdBurnerGrabber_Release}) {
+            QCOMPARE(call(FHandle, EB(block)), EN_DEVICE_BUSY);
+            QVERIFY2(std::strstr(block.text, "still reports an erase in progress"), block.text);
+        }
+        QVERIFY(FBay->drive(0).locked());
+        QCOMPARE(FBay->drive(0).trayState(), TrayState::Closed);
+
+        FBay->clock().advance(24 * 3600);
+        QCOMPARE(StarBurn_CdvdBurnerGrabber_Release(FHandle, EB(block)), EN_SUCCESS);
+        QCOMPARE(StarBurn_CdvdBurnerGrabber_Eject(FHandle, EB(block)), EN_SUCCESS);
+        QCOMPARE(FBay->drive(0).trayState(), TrayState::Open);
+    }
+};
+
+QTEST_MAIN(TestStarBurnErase)
+#include "tst_starburnerase.moc"
