@@ -137,10 +137,6 @@ Try &apos;%1 --help&apos; for more information.
         <translation>Das Löschen wurde abgebrochen. Das Laufwerk arbeitet womöglich weiter, bis der laufende Vorgang endet; warten Sie, bis es bereit ist, bevor Sie die Disc verwenden.</translation>
     </message>
     <message>
-        <source>The drive did not finish erasing within %1 minutes; it may still be working. Wait, then check the disc.</source>
-        <translation>Das Laufwerk hat das Löschen nicht innerhalb von %1 Minuten beendet; vielleicht arbeitet es noch. Warten Sie und prüfen Sie dann die Disc.</translation>
-    </message>
-    <message>
         <source>The disc was removed or the tray was opened while it was being erased.</source>
         <translation>Die Disc wurde während des Löschens entnommen oder die Lade wurde geöffnet.</translation>
     </message>
@@ -275,6 +271,14 @@ Try &apos;%1 --help&apos; for more information.
     <message>
         <source>The command did not reach the drive.</source>
         <translation>Der Befehl hat das Laufwerk nicht erreicht.</translation>
+    </message>
+    <message>
+        <source>The drive showed no progress for %1 minutes; it may still be working. Leave the disc in the drive until the drive is ready, then check the disc.</source>
+        <translation>Das Laufwerk hat %1 Minuten lang keinen Fortschritt gemeldet; es arbeitet möglicherweise noch. Lassen Sie die Disc im Laufwerk, bis das Laufwerk bereit ist, und prüfen Sie dann die Disc.</translation>
+    </message>
+    <message>
+        <source>The drive did not answer in time; it may be busy or hung. Wait, then try again.</source>
+        <translation>Das Laufwerk hat nicht rechtzeitig geantwortet; es ist möglicherweise beschäftigt oder hängt. Warten Sie und versuchen Sie es dann erneut.</translation>
     </message>
 </context>
 <context>
