@@ -135,6 +135,8 @@ RunResult EraseOnce()
         burner.FEraseOptions.SpeedInPoint = 4;
         burner.FEraseOptions.SpeedInSize = 706;
         burner.CreateGrabber();
+        // Locked as the wizard locks it, so the erase skips the changed-disc check.
+        burner.Lock();
 
         TsbLog log;
         log.Add()->LogMessage = QStringLiteral("Erasing Disc");
