@@ -422,7 +422,7 @@ void TestMmcErase::failingBlankCarriesSenseText()
     QVERIFY(!result.ok);
     QCOMPARE(result.outcome, EraseOutcome::Failed);
     QVERIFY2(result.text.find("Erasing failed.") != std::string::npos, result.text.c_str());
-    QVERIFY2(result.text.find("[3 51 00]") != std::string::npos, result.text.c_str());
+    QVERIFY2(result.text.find("[03/51/00 ") != std::string::npos, result.text.c_str());
     QVERIFY(!run.progress.empty() && run.progress.back() < ProgressTotal);
     QCOMPARE(result.scsi.category, ResultCategory::CheckCondition);
 }
@@ -434,7 +434,7 @@ void TestMmcErase::refusedBlankIsNotPolled()
     Run run;
     const EraseResult result = eraseDisc(drive, EraseKind::Fast, run.hooks, run.cancel);
     QCOMPARE(result.outcome, EraseOutcome::Refused);
-    QVERIFY2(result.text.find("[5 24 00]") != std::string::npos, result.text.c_str());
+    QVERIFY2(result.text.find("[05/24/00 ") != std::string::npos, result.text.c_str());
     QCOMPARE(drive.count(0x00), size_t(0));
     QVERIFY(run.sleeps.empty());
 }
