@@ -12,8 +12,9 @@
  * a text buffer of STARBURN_EXCEPTION_TEXT_SIZE bytes, its size, a pointer to
  * a 32-bit system status and a pointer to a CDB failure block. They return an
  * exception number: EN_SUCCESS (0) or a failure, in which case the buffer
- * holds a NUL-terminated text that says what went wrong ("MEDIUM NOT
- * PRESENT", "Permission denied: /dev/sr0 ...").
+ * holds a NUL-terminated text that says what went wrong ("TEST UNIT READY:
+ * There is no disc in the drive. [02/3A/00 Not Ready: Medium not present]",
+ * "Permission denied: /dev/sr0 ...").
  *  - The text is cut to fit the given size and always NUL-terminated; nothing
  *    is written past the size. On success it is the empty text.
  *  - The text buffer (with a size above 0) and the status pointer are
@@ -26,7 +27,9 @@
  *    CONDITION; 0x01000000 | status byte for another SCSI status;
  *    0x02000000 | host status << 8 | driver status for a transport error.
  *  - The failure block receives the CDB of the failed command, its sense
- *    triple and SCSI status, or zeros.
+ *    triple and SCSI status, or zeros. For Blank that is the command of the
+ *    erase that failed (BLANK, FORMAT UNIT, WRITE(10), or the poll that
+ *    reported the drive's failure).
  *
  * Every null output pointer and every handle that is not a live device
  * object gives EN_INVALID_PARAMETER; nothing crashes on bad input.

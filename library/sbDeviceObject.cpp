@@ -242,13 +242,19 @@ Outcome DeviceObject::blank(ERASE_TYPE eraseType)
     // The drive may go on after a cancel or a stall: no eject or release then.
     FDriveBusy.store(result.outcome == mmc::EraseOutcome::Cancelled ||
                      result.outcome == mmc::EraseOutcome::TimedOut);
+    // The erase returns as soon as an answer decides it, so the last command
+    // sent on this thread is the one that got that answer; a refusal the
+    // layer decides itself (a pressed disc) has no command.
+    const std::span<const uint8_t> failedCdb =
+        result.scsi.ok() ? std::span<const uint8_t>()
+                         : std::span<const uint8_t>(GLastCdb.data(), GLastCdbLength);
     switch (result.outcome) {
     case mmc::EraseOutcome::Erased:
     case mmc::EraseOutcome::AlreadyBlank:
         report(mmc::ProgressTotal, mmc::ProgressTotal);
         return success();
     case mmc::EraseOutcome::Refused: {
-        Outcome outcome = commandFailure(result.scsi, result.text);
+        Outcome outcome = commandFailure(result.scsi, result.text, failedCdb);
         outcome.code = EN_NOT_SUPPORTED;
         return outcome;
     }
@@ -262,7 +268,7 @@ Outcome DeviceObject::blank(ERASE_TYPE eraseType)
     case mmc::EraseOutcome::Failed:
         break;
     }
-    Outcome outcome = commandFailure(result.scsi, result.text);
+    Outcome outcome = commandFailure(result.scsi, result.text, failedCdb);
     if (outcome.code == EN_BAD_RESPONSE)
         outcome.code = EN_SCSI_FAILURE;
     return outcome;
