@@ -10,8 +10,10 @@
 #include "platform/sbPlatform.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include <cstring>
+#include <dlfcn.h>
 #include <exception>
 
 namespace {
@@ -19,6 +21,19 @@ namespace {
 QString HexVersion(uint32_t Version)
 {
     return QStringLiteral("%1").arg(Version, 8, 16, QLatin1Char('0')).toUpper();
+}
+
+// The library's shared object as the dynamic linker loaded it.
+QString LibraryFileName()
+{
+    Dl_info Info{};
+    if (dladdr(reinterpret_cast<void *>(&StarBurn_GetVersion), &Info) != 0 &&
+        Info.dli_fname != nullptr && Info.dli_fname[0] != '\0') {
+        const QString Loaded = QString::fromLocal8Bit(Info.dli_fname);
+        const QString Real = QFileInfo(Loaded).canonicalFilePath();
+        return Real.isEmpty() ? Loaded : Real;
+    }
+    return QStringLiteral("libStarBurn.so");
 }
 
 } // namespace
@@ -31,14 +46,14 @@ bool CheckLibraryVersion()
 bool CheckLibraryVersion(uint32_t FoundVersion)
 {
     if (FoundVersion == STARBURN_VERSION) {
-        OutputDebugText(QStringLiteral("StarBurn : StarBurn.dll version : 0x") +
-                        HexVersion(STARBURN_VERSION));
+        OutputDebugText(QStringLiteral("StarBurn : %1 version : 0x%2")
+                            .arg(LibraryFileName(), HexVersion(STARBURN_VERSION)));
         return true;
     }
     const QString Text =
-        QCoreApplication::translate(
-            "TsbBurner", "StarBurn : Invalid StarBurn.dll version : 0x%1. Expected : 0x%2")
-            .arg(HexVersion(FoundVersion), HexVersion(STARBURN_VERSION));
+        QCoreApplication::translate("TsbBurner",
+                                    "StarBurn : Invalid %1 version : 0x%2. Expected : 0x%3")
+            .arg(LibraryFileName(), HexVersion(FoundVersion), HexVersion(STARBURN_VERSION));
     OutputDebugText(Text);
     ShowWarningMessage(Text);
     return false;
