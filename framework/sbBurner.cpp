@@ -121,14 +121,19 @@ QString TsbBurner::FailureText(const QString &Call) const
     return LibraryFailureText(Call, FExceptionCode, FSystemError, FExceptionText);
 }
 
-void TsbBurner::ApplyWriteSpeed(uint32_t WriteSpeed, TsbDriveSpeeds &Speeds)
+bool TsbBurner::ApplyWriteSpeed(uint32_t WriteSpeed, TsbDriveSpeeds &Speeds)
 {
     LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_SetSpeeds: ReadSpeed: 65535,WriteSpeed: %1")
                        .arg(WriteSpeed));
     FExceptionCode = StarBurn_CdvdBurnerGrabber_SetSpeeds(
         FGrabber, FExceptionText, sizeof(FExceptionText), &FSystemError, &FFailureInfo,
         STARBURN_SPEED_MAX, WriteSpeed);
-    if (FExceptionCode != EN_SUCCESS) {
+    const bool TakesSpeeds = FExceptionCode != EN_NOT_SUPPORTED;
+    if (!TakesSpeeds) {
+        LogLibraryCall(FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_SetSpeeds()")));
+        LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_SetSpeeds: the drive takes no speed "
+                                      "command and works at its own speed"));
+    } else if (FExceptionCode != EN_SUCCESS) {
         FLastMessage = FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_SetSpeeds()"));
         LogLibraryCall(FLastMessage);
         throw EsbError(FLastMessage);
@@ -150,6 +155,7 @@ void TsbBurner::ApplyWriteSpeed(uint32_t WriteSpeed, TsbDriveSpeeds &Speeds)
                        .arg(Speeds.MaximumRead)
                        .arg(Speeds.CurrentWrite)
                        .arg(Speeds.MaximumWrite));
+    return TakesSpeeds;
 }
 
 void TsbBurner::CreateGrabber()

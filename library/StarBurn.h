@@ -241,14 +241,22 @@ EXCEPTION_NUMBER StarBurn_CdvdBurnerGrabber_TestUnitReady(void *handle, STARBURN
  * DISC_TYPE_UNKNOWN. */
 DISC_TYPE StarBurn_CdvdBurnerGrabber_GetInsertedDiscType(void *handle);
 /* Current and maximum read and write speeds (KB/s) from mode page 2Ah, the
- * maximum write speed refined by GET PERFORMANCE when the drive offers it. */
+ * maximum write speed refined by GET PERFORMANCE when the drive offers it.
+ * A drive that reports no write speed gives 0 for both write speeds.
+ * What does not change while the disc stays (GET PERFORMANCE, a speed
+ * command the drive does not know) is asked once per disc: again after a
+ * TestUnitReady, GetInsertedDiscType, Blank or Eject call on the handle or
+ * an answer of the drive that tells of a disc change. */
 EXCEPTION_NUMBER StarBurn_CdvdBurnerGrabber_GetSpeeds(void *handle, STARBURN_ERROR_BLOCK,
                                                       uint32_t *currentReadSpeed,
                                                       uint32_t *maximumReadSpeed,
                                                       uint32_t *currentWriteSpeed,
                                                       uint32_t *maximumWriteSpeed);
 /* Asks for read and write speeds in KB/s; 65535 (and 0) ask for the maximum.
- * The drive picks a speed it supports; GetSpeeds tells which. */
+ * The drive picks a speed it supports; GetSpeeds tells which. A drive that
+ * takes no speed command (SET CD SPEED answered 05/20/00, as many DVD and BD
+ * drives do) gives EN_NOT_SUPPORTED with its sense: it works at its own
+ * speed. */
 EXCEPTION_NUMBER StarBurn_CdvdBurnerGrabber_SetSpeeds(void *handle, STARBURN_ERROR_BLOCK,
                                                       uint32_t readSpeed, uint32_t writeSpeed);
 /* Lock prevents and Release allows removing the disc. Eject fails while the

@@ -152,6 +152,11 @@ bool isMediumChangeOrReset(const SenseInfo &s)
     return s.senseKey == 0x06 && (s.asc == 0x28 || s.asc == 0x29);
 }
 
+bool isUnknownCommand(const SenseInfo &s)
+{
+    return s.senseKey == 0x05 && s.asc == 0x20 && s.ascq == 0x00;
+}
+
 bool isRetryable(const SenseInfo &s)
 {
     if (s.senseKey == 0x05 || s.senseKey == 0x03)

@@ -25,6 +25,7 @@ bool isNoMedium(const SenseInfo &sense);            // 02/3A/xx
 bool isBecomingReady(const SenseInfo &sense);       // 02/04/01
 bool isOperationInProgress(const SenseInfo &sense); // 02/04/xx except 02 and 03
 bool isMediumChangeOrReset(const SenseInfo &sense); // 06/28/xx, 06/29/xx
+bool isUnknownCommand(const SenseInfo &sense);      // 05/20/00: the drive has no such command
 // Worth retrying later: not ready (becoming ready, busy), medium changed,
 // reset, unit communication failure, aborted command.
 bool isRetryable(const SenseInfo &sense);

@@ -41,6 +41,8 @@ private slots:
     void ladders_data();
     void ladders();
     void failingFirstSpeedSettingStopsTheBuild();
+    void drivesThatSetTheirOwnSpeed_data();
+    void drivesThatSetTheirOwnSpeed();
 
 private:
     void OpenDrive(const QString &Model, const QString &Profile, DISC_TYPE DiscType,
@@ -186,6 +188,73 @@ void TestSpeedList::failingFirstSpeedSettingStopsTheBuild()
              qPrintable(Raised));
     QCOMPARE(FBurner->FLastMessage, Raised);
     QCOMPARE(List.Count(), 0);
+}
+
+// As QEMU's drives on Linux: one refuses SET CD SPEED, one reports no write
+// speed, and both refuse GET PERFORMANCE and SET STREAMING (05/20/00).
+void TestSpeedList::drivesThatSetTheirOwnSpeed_data()
+{
+    QTest::addColumn<int>("drive");
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<int>("performanceQueries"); // GET PERFORMANCE 03h
+    QTest::addColumn<int>("streamingCommands");
+    QTest::addColumn<int>("cdSpeedCommands");
+
+    const QString Own = QStringLiteral("The drive chooses its own speed");
+    QTest::newRow("refuses SET CD SPEED") << 0 << QStringList{Own} << 1 << 0 << 1;
+    QTest::newRow("reports no write speed") << 1 << QStringList{Own} << 1 << 1 << 1;
+    QTest::newRow("speeds without GET PERFORMANCE")
+        << 2 << QStringList{"2.0x (2770 KB/sec)", "4.0x (5540 KB/sec)", "8.0x (11080 KB/sec)"} << 1
+        << 1 << 11;
+    QTest::newRow("speeds from GET PERFORMANCE")
+        << 3 << QStringList{"2.0x (2770 KB/sec)", "4.0x (5540 KB/sec)", "8.0x (11080 KB/sec)"} << 1
+        << 11 << 0;
+}
+
+void TestSpeedList::drivesThatSetTheirOwnSpeed()
+{
+    QFETCH(int, drive);
+    QFETCH(QStringList, texts);
+    QFETCH(int, performanceQueries);
+    QFETCH(int, streamingCommands);
+    QFETCH(int, cdSpeedCommands);
+
+    std::string Error;
+    FBay = VirtualBay::fromFile(BLANKORA_TEST_SCENARIOS "/vmfix-speeds.json", Error);
+    QVERIFY2(FBay, Error.c_str());
+    VirtualBay::install(FBay);
+    QCOMPARE(int(StarBurn_UpStartEx()), int(EN_SUCCESS));
+    FBurner = std::make_unique<TsbBurner>();
+    FBurner->FTransportType = ttSpti;
+    FBurner->FDeviceName = QStringLiteral("CdRom%1").arg(drive);
+    FBurner->FDiscType = drive == 0 ? DISC_TYPE_CDRW : DISC_TYPE_DVDPLUSRW;
+    FBurner->CreateGrabber();
+    auto &Drive = FBay->drive(size_t(drive));
+    Drive.clearCommandLog();
+
+    TsbDiscSpeedList List;
+    List.BuildSpeedList(FBurner.get());
+    QStringList Texts;
+    for (int I = 0; I < List.Count(); ++I)
+        Texts << List.Items(I)->StrSpeed;
+    QCOMPARE(Texts, texts);
+
+    int Performance = 0, Streaming = 0, CdSpeed = 0;
+    for (const auto &Command : Drive.commandLog()) {
+        Performance += Command.cdb[0] == 0xAC && Command.cdb[10] == 0x03;
+        Streaming += Command.cdb[0] == 0xB6;
+        CdSpeed += Command.cdb[0] == 0xBB;
+    }
+    QCOMPARE(Performance, performanceQueries);
+    QCOMPARE(Streaming, streamingCommands);
+    QCOMPARE(CdSpeed, cdSpeedCommands);
+
+    // The erase's speed step with the chosen item goes on either way.
+    TsbDriveSpeeds Speeds;
+    FBurner->FLastMessage.clear();
+    FBurner->ApplyWriteSpeed(uint32_t(List.Items(List.Count() - 1)->SpeedInSize), Speeds);
+    QVERIFY2(FBurner->FLastMessage.isEmpty(), qPrintable(FBurner->FLastMessage));
+    QVERIFY(FBoxes.isEmpty());
 }
 
 QTEST_MAIN(TestSpeedList)
