@@ -10,8 +10,10 @@
 #include "platform/sbPlatform.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include <cstring>
+#include <dlfcn.h>
 #include <exception>
 
 namespace {
@@ -19,6 +21,19 @@ namespace {
 QString HexVersion(uint32_t Version)
 {
     return QStringLiteral("%1").arg(Version, 8, 16, QLatin1Char('0')).toUpper();
+}
+
+// The library's shared object as the dynamic linker loaded it.
+QString LibraryFileName()
+{
+    Dl_info Info{};
+    if (dladdr(reinterpret_cast<void *>(&StarBurn_GetVersion), &Info) != 0 &&
+        Info.dli_fname != nullptr && Info.dli_fname[0] != '\0') {
+        const QString Loaded = QString::fromLocal8Bit(Info.dli_fname);
+        const QString Real = QFileInfo(Loaded).canonicalFilePath();
+        return Real.isEmpty() ? Loaded : Real;
+    }
+    return QStringLiteral("libStarBurn.so");
 }
 
 } // namespace
@@ -31,14 +46,14 @@ bool CheckLibraryVersion()
 bool CheckLibraryVersion(uint32_t FoundVersion)
 {
     if (FoundVersion == STARBURN_VERSION) {
-        OutputDebugText(QStringLiteral("StarBurn : StarBurn.dll version : 0x") +
-                        HexVersion(STARBURN_VERSION));
+        OutputDebugText(QStringLiteral("StarBurn : %1 version : 0x%2")
+                            .arg(LibraryFileName(), HexVersion(STARBURN_VERSION)));
         return true;
     }
     const QString Text =
-        QCoreApplication::translate(
-            "TsbBurner", "StarBurn : Invalid StarBurn.dll version : 0x%1. Expected : 0x%2")
-            .arg(HexVersion(FoundVersion), HexVersion(STARBURN_VERSION));
+        QCoreApplication::translate("TsbBurner",
+                                    "StarBurn : Invalid %1 version : 0x%2. Expected : 0x%3")
+            .arg(LibraryFileName(), HexVersion(FoundVersion), HexVersion(STARBURN_VERSION));
     OutputDebugText(Text);
     ShowWarningMessage(Text);
     return false;
@@ -106,14 +121,19 @@ QString TsbBurner::FailureText(const QString &Call) const
     return LibraryFailureText(Call, FExceptionCode, FSystemError, FExceptionText);
 }
 
-void TsbBurner::ApplyWriteSpeed(uint32_t WriteSpeed, TsbDriveSpeeds &Speeds)
+bool TsbBurner::ApplyWriteSpeed(uint32_t WriteSpeed, TsbDriveSpeeds &Speeds)
 {
     LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_SetSpeeds: ReadSpeed: 65535,WriteSpeed: %1")
                        .arg(WriteSpeed));
     FExceptionCode = StarBurn_CdvdBurnerGrabber_SetSpeeds(
         FGrabber, FExceptionText, sizeof(FExceptionText), &FSystemError, &FFailureInfo,
         STARBURN_SPEED_MAX, WriteSpeed);
-    if (FExceptionCode != EN_SUCCESS) {
+    const bool TakesSpeeds = FExceptionCode != EN_NOT_SUPPORTED;
+    if (!TakesSpeeds) {
+        LogLibraryCall(FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_SetSpeeds()")));
+        LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_SetSpeeds: the drive takes no speed "
+                                      "command and works at its own speed"));
+    } else if (FExceptionCode != EN_SUCCESS) {
         FLastMessage = FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_SetSpeeds()"));
         LogLibraryCall(FLastMessage);
         throw EsbError(FLastMessage);
@@ -135,6 +155,7 @@ void TsbBurner::ApplyWriteSpeed(uint32_t WriteSpeed, TsbDriveSpeeds &Speeds)
                        .arg(Speeds.MaximumRead)
                        .arg(Speeds.CurrentWrite)
                        .arg(Speeds.MaximumWrite));
+    return TakesSpeeds;
 }
 
 void TsbBurner::CreateGrabber()

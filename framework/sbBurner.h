@@ -63,7 +63,9 @@ public:
     // back what the drive took, each call with its diagnostic lines. A failed
     // setting goes into FLastMessage; a failure of either call is raised.
     // Speeds holds what the query reported, also when the query failed.
-    void ApplyWriteSpeed(uint32_t WriteSpeed, TsbDriveSpeeds &Speeds);
+    // Returns false for a drive that takes no speed command: it works at its
+    // own speed, which is logged and not a failure.
+    bool ApplyWriteSpeed(uint32_t WriteSpeed, TsbDriveSpeeds &Speeds);
 
     // LibraryFailureText for the last call made with this burner's error block.
     QString FailureText(const QString &Call) const;

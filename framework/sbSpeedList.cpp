@@ -52,9 +52,12 @@ TsbDiscSpeedItem *TsbDiscSpeedList::FindBySpeedInPoint(int32_t SpeedInPoint) con
 void TsbDiscSpeedList::UpdateSpeedTexts()
 {
     for (const auto &Item : FItems) {
-        Item->StrSpeed = QCoreApplication::translate("TsbDiscSpeedList", "%1.0x (%2 KB/sec)")
-                             .arg(Item->SpeedInPoint)
-                             .arg(Item->SpeedInSize);
+        Item->StrSpeed =
+            Item->SpeedInSize == 0
+                ? QCoreApplication::translate("TsbDiscSpeedList", "The drive chooses its own speed")
+                : QCoreApplication::translate("TsbDiscSpeedList", "%1.0x (%2 KB/sec)")
+                      .arg(Item->SpeedInPoint)
+                      .arg(Item->SpeedInSize);
     }
 }
 
@@ -82,8 +85,9 @@ void TsbDiscSpeedList::BuildSpeedList(TsbBurner *Burner)
             B.FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_GetDiscInformation()")));
 
     TsbDriveSpeeds Speeds;
+    bool TakesSpeeds = false;
     try {
-        B.ApplyWriteSpeed(STARBURN_SPEED_MAX, Speeds);
+        TakesSpeeds = B.ApplyWriteSpeed(STARBURN_SPEED_MAX, Speeds);
     } catch (...) {
         MaxReadSpeed = Speeds.MaximumRead;
         MaxWriteSpeed = Speeds.MaximumWrite;
@@ -91,6 +95,15 @@ void TsbDiscSpeedList::BuildSpeedList(TsbBurner *Burner)
     }
     MaxReadSpeed = Speeds.MaximumRead;
     MaxWriteSpeed = Speeds.MaximumWrite;
+    // A drive that takes no speed command or reports no write speed erases
+    // at its own speed: one item says so, and the ladder would learn nothing.
+    if (!TakesSpeeds || (Speeds.CurrentWrite == 0 && Speeds.MaximumWrite == 0)) {
+        if (TakesSpeeds)
+            LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_GetSpeeds: the drive reports no "
+                                          "write speed and works at its own speed"));
+        AddOwnSpeed();
+        return;
+    }
 
     uint32_t UnitSpeed = UnitSpeedCD;
     std::span<const uint32_t> Ladder(LadderCD);
@@ -111,11 +124,21 @@ void TsbDiscSpeedList::BuildSpeedList(TsbBurner *Burner)
             &B.FFailureInfo, &Speeds.CurrentRead, &Speeds.MaximumRead, &Speeds.CurrentWrite,
             &Speeds.MaximumWrite);
         const auto Factor = static_cast<int32_t>(Speeds.CurrentWrite / UnitSpeed);
-        if (FindBySpeedInPoint(Factor) == nullptr) {
+        if (Speeds.CurrentWrite > 0 && FindBySpeedInPoint(Factor) == nullptr) {
             TsbDiscSpeedItem *Item = Add();
             Item->SpeedInPoint = Factor;
             Item->SpeedInSize = static_cast<int32_t>(Speeds.CurrentWrite);
         }
     }
+    if (Count() == 0)
+        AddOwnSpeed();
+    UpdateSpeedTexts();
+}
+
+void TsbDiscSpeedList::AddOwnSpeed()
+{
+    TsbDiscSpeedItem *Item = Add();
+    Item->SpeedInPoint = 0;
+    Item->SpeedInSize = 0;
     UpdateSpeedTexts();
 }

@@ -37,11 +37,15 @@ public:
     int Count() const { return static_cast<int>(FItems.size()); }
     void Clear() { FItems.clear(); }
     TsbDiscSpeedItem *FindBySpeedInPoint(int32_t SpeedInPoint) const;
+    // An item with the speed 0 KB/s stands for the drive's own speed.
     void UpdateSpeedTexts();
 
     uint32_t MaxReadSpeed = 0;
     uint32_t MaxWriteSpeed = 0;
 
 private:
+    // The one item of a drive that sets its speed itself.
+    void AddOwnSpeed();
+
     std::vector<std::unique_ptr<TsbDiscSpeedItem>> FItems;
 };

@@ -12,8 +12,9 @@
  * a text buffer of STARBURN_EXCEPTION_TEXT_SIZE bytes, its size, a pointer to
  * a 32-bit system status and a pointer to a CDB failure block. They return an
  * exception number: EN_SUCCESS (0) or a failure, in which case the buffer
- * holds a NUL-terminated text that says what went wrong ("MEDIUM NOT
- * PRESENT", "Permission denied: /dev/sr0 ...").
+ * holds a NUL-terminated text that says what went wrong ("TEST UNIT READY:
+ * There is no disc in the drive. [02/3A/00 Not Ready: Medium not present]",
+ * "Permission denied: /dev/sr0 ...").
  *  - The text is cut to fit the given size and always NUL-terminated; nothing
  *    is written past the size. On success it is the empty text.
  *  - The text buffer (with a size above 0) and the status pointer are
@@ -26,7 +27,9 @@
  *    CONDITION; 0x01000000 | status byte for another SCSI status;
  *    0x02000000 | host status << 8 | driver status for a transport error.
  *  - The failure block receives the CDB of the failed command, its sense
- *    triple and SCSI status, or zeros.
+ *    triple and SCSI status, or zeros. For Blank that is the command of the
+ *    erase that failed (BLANK, FORMAT UNIT, WRITE(10), or the poll that
+ *    reported the drive's failure).
  *
  * Every null output pointer and every handle that is not a live device
  * object gives EN_INVALID_PARAMETER; nothing crashes on bad input.
@@ -238,14 +241,22 @@ EXCEPTION_NUMBER StarBurn_CdvdBurnerGrabber_TestUnitReady(void *handle, STARBURN
  * DISC_TYPE_UNKNOWN. */
 DISC_TYPE StarBurn_CdvdBurnerGrabber_GetInsertedDiscType(void *handle);
 /* Current and maximum read and write speeds (KB/s) from mode page 2Ah, the
- * maximum write speed refined by GET PERFORMANCE when the drive offers it. */
+ * maximum write speed refined by GET PERFORMANCE when the drive offers it.
+ * A drive that reports no write speed gives 0 for both write speeds.
+ * What does not change while the disc stays (GET PERFORMANCE, a speed
+ * command the drive does not know) is asked once per disc: again after a
+ * TestUnitReady, GetInsertedDiscType, Blank or Eject call on the handle or
+ * an answer of the drive that tells of a disc change. */
 EXCEPTION_NUMBER StarBurn_CdvdBurnerGrabber_GetSpeeds(void *handle, STARBURN_ERROR_BLOCK,
                                                       uint32_t *currentReadSpeed,
                                                       uint32_t *maximumReadSpeed,
                                                       uint32_t *currentWriteSpeed,
                                                       uint32_t *maximumWriteSpeed);
 /* Asks for read and write speeds in KB/s; 65535 (and 0) ask for the maximum.
- * The drive picks a speed it supports; GetSpeeds tells which. */
+ * The drive picks a speed it supports; GetSpeeds tells which. A drive that
+ * takes no speed command (SET CD SPEED answered 05/20/00, as many DVD and BD
+ * drives do) gives EN_NOT_SUPPORTED with its sense: it works at its own
+ * speed. */
 EXCEPTION_NUMBER StarBurn_CdvdBurnerGrabber_SetSpeeds(void *handle, STARBURN_ERROR_BLOCK,
                                                       uint32_t readSpeed, uint32_t writeSpeed);
 /* Lock prevents and Release allows removing the disc. Eject fails while the

@@ -56,7 +56,13 @@ transport::ScsiResult DeviceObject::GuardedTransport::execute(const transport::S
     GLastCdbLength = std::min(command.cdb.size(), GLastCdb.size());
     std::copy_n(command.cdb.begin(), GLastCdbLength, GLastCdb.begin());
     std::lock_guard lock(FMutex);
-    return FInner->execute(command);
+    transport::ScsiResult result = FInner->execute(command);
+    if (result.category == transport::ResultCategory::CheckCondition) {
+        const mmc::SenseInfo sense = mmc::senseOf(result);
+        if (sense.senseKey == 0x06 || mmc::isNoMedium(sense))
+            discMayHaveChanged();
+    }
+    return result;
 }
 
 DeviceObject::DeviceObject(std::shared_ptr<ProviderAccess> provider,
@@ -108,14 +114,29 @@ uint16_t DeviceObject::profileOrZero()
     return profile ? profile.value : 0;
 }
 
+mmc::SpeedFacts &DeviceObject::speedFacts(uint16_t profile)
+{
+    const unsigned disc = FTransport.discChanges();
+    if (disc != FSpeedDisc || profile != FSpeedProfile) {
+        FSpeedFacts = {};
+        FSpeedDisc = disc;
+        FSpeedProfile = profile;
+    }
+    return FSpeedFacts;
+}
+
+// Linux's sr driver may take a unit attention before SG_IO sees it, so a
+// caller's look at the disc also starts its speed facts afresh.
 Outcome DeviceObject::testUnitReady()
 {
+    FTransport.discMayHaveChanged();
     mmc::MmcResult<mmc::SenseInfo> ready = mmc::testUnitReady(FTransport);
     return ready ? success() : fail(ready, "TEST UNIT READY");
 }
 
 DISC_TYPE DeviceObject::insertedDiscType()
 {
+    FTransport.discMayHaveChanged();
     mmc::MmcResult<mmc::SenseInfo> ready = mmc::testUnitReady(FTransport);
     const bool noMedium = !ready && mmc::isNoMedium(mmc::senseOf(ready.scsi));
     if (noMedium)
@@ -129,7 +150,10 @@ DISC_TYPE DeviceObject::insertedDiscType()
 Outcome DeviceObject::getSpeeds(uint32_t &currentRead, uint32_t &maximumRead,
                                 uint32_t &currentWrite, uint32_t &maximumWrite)
 {
-    mmc::MmcResult<mmc::SpeedInfo> speeds = mmc::readSpeeds(FTransport, profileOrZero());
+    std::lock_guard lock(FSpeedMutex);
+    const uint16_t profile = profileOrZero();
+    mmc::MmcResult<mmc::SpeedInfo> speeds =
+        mmc::readSpeeds(FTransport, profile, &speedFacts(profile));
     if (!speeds)
         return fail(speeds, "MODE SENSE");
     currentRead = speeds.value.currentReadKBps;
@@ -149,9 +173,18 @@ Outcome DeviceObject::setSpeeds(uint32_t readSpeed, uint32_t writeSpeed)
     if (FBlanking.load())
         return failure(EN_DEVICE_BUSY, "The drive is erasing a disc; change the speed when the "
                                        "erase has ended.");
-    mmc::MmcResult<uint32_t> set =
-        mmc::setSpeeds(FTransport, profileOrZero(), requested(readSpeed), requested(writeSpeed));
-    return set ? success() : fail(set, "SET SPEED");
+    std::lock_guard lock(FSpeedMutex);
+    const uint16_t profile = profileOrZero();
+    mmc::MmcStatus set = mmc::setSpeeds(FTransport, profile, requested(readSpeed),
+                                        requested(writeSpeed), &speedFacts(profile));
+    if (set)
+        return success();
+    Outcome outcome = fail(set, "SET CD SPEED");
+    // Many DVD and BD drives take no speed command at all and work at their
+    // own speed: not a failure of the drive.
+    if (mmc::isUnknownCommand(mmc::senseOf(set.scsi)))
+        outcome.code = EN_NOT_SUPPORTED;
+    return outcome;
 }
 
 Outcome DeviceObject::lock(bool prevent)
@@ -172,6 +205,7 @@ Outcome DeviceObject::eject()
                        "The drive is erasing a disc; eject it when the erase has ended.");
     if (stillErasing())
         return busyFailure("ejected");
+    FTransport.discMayHaveChanged();
     mmc::MmcStatus status = mmc::startStopUnit(FTransport, mmc::StartStop::Eject);
     return status ? success() : fail(status, "START STOP UNIT (eject)");
 }
@@ -239,16 +273,23 @@ Outcome DeviceObject::blank(ERASE_TYPE eraseType)
     const mmc::EraseKind kind =
         eraseType == ERASE_TYPE_BLANK_DISC_FAST ? mmc::EraseKind::Fast : mmc::EraseKind::Full;
     mmc::EraseResult result = mmc::eraseDisc(erasing, kind, hooks, FCancel);
+    FTransport.discMayHaveChanged();
     // The drive may go on after a cancel or a stall: no eject or release then.
     FDriveBusy.store(result.outcome == mmc::EraseOutcome::Cancelled ||
                      result.outcome == mmc::EraseOutcome::TimedOut);
+    // The erase returns as soon as an answer decides it, so the last command
+    // sent on this thread is the one that got that answer; a refusal the
+    // layer decides itself (a pressed disc) has no command.
+    const std::span<const uint8_t> failedCdb =
+        result.scsi.ok() ? std::span<const uint8_t>()
+                         : std::span<const uint8_t>(GLastCdb.data(), GLastCdbLength);
     switch (result.outcome) {
     case mmc::EraseOutcome::Erased:
     case mmc::EraseOutcome::AlreadyBlank:
         report(mmc::ProgressTotal, mmc::ProgressTotal);
         return success();
     case mmc::EraseOutcome::Refused: {
-        Outcome outcome = commandFailure(result.scsi, result.text);
+        Outcome outcome = commandFailure(result.scsi, result.text, failedCdb);
         outcome.code = EN_NOT_SUPPORTED;
         return outcome;
     }
@@ -262,7 +303,7 @@ Outcome DeviceObject::blank(ERASE_TYPE eraseType)
     case mmc::EraseOutcome::Failed:
         break;
     }
-    Outcome outcome = commandFailure(result.scsi, result.text);
+    Outcome outcome = commandFailure(result.scsi, result.text, failedCdb);
     if (outcome.code == EN_BAD_RESPONSE)
         outcome.code = EN_SCSI_FAILURE;
     return outcome;

@@ -2,6 +2,7 @@
 
 #include "library/StarBurn.h"
 #include "library/sbErrorBlock.h"
+#include "library/mmc/MmcMedia.h"
 #include "library/sbSession.h"
 #include "library/transport/ScsiTransport.h"
 
@@ -67,10 +68,15 @@ private:
         {}
         transport::ScsiResult execute(const transport::ScsiCommand &command) override;
         std::string deviceNode() const override { return FInner->deviceNode(); }
+        // Counts the answers after which the disc may not be the one it was
+        // (unit attention, no disc) and the callers' new looks at the disc.
+        unsigned discChanges() const { return FDiscChanges.load(); }
+        void discMayHaveChanged() { ++FDiscChanges; }
 
     private:
         std::mutex FMutex;
         std::unique_ptr<transport::ScsiTransport> FInner;
+        std::atomic<unsigned> FDiscChanges{0};
     };
 
     template <class T> Outcome fail(const T &result, const char *command) const;
@@ -79,6 +85,9 @@ private:
     // an operation in progress.
     bool stillErasing();
     Outcome busyFailure(const char *what) const;
+    // The speed facts of the loaded disc (FSpeedMutex held), afresh after a
+    // disc change or for another profile.
+    mmc::SpeedFacts &speedFacts(uint16_t profile);
 
     std::shared_ptr<ProviderAccess> FProvider;
     GuardedTransport FTransport;
@@ -88,6 +97,10 @@ private:
     std::atomic<bool> FBlanking{false};
     std::atomic<bool> FLocked{false};
     std::atomic<bool> FDriveBusy{false};
+    std::mutex FSpeedMutex;
+    mmc::SpeedFacts FSpeedFacts;
+    uint16_t FSpeedProfile = 0;
+    unsigned FSpeedDisc = ~0u;
 };
 
 } // namespace blankora::library

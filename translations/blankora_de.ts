@@ -280,6 +280,10 @@ Try &apos;%1 --help&apos; for more information.
         <source>The drive did not answer in time; it may be busy or hung. Wait, then try again.</source>
         <translation>Das Laufwerk hat nicht rechtzeitig geantwortet; es ist möglicherweise beschäftigt oder hängt. Warten Sie und versuchen Sie es dann erneut.</translation>
     </message>
+    <message>
+        <source>The drive could not load or eject the disc.</source>
+        <translation>Das Laufwerk konnte die Disc nicht laden oder auswerfen.</translation>
+    </message>
 </context>
 <context>
     <name>Pictures</name>
@@ -721,12 +725,12 @@ Try &apos;%1 --help&apos; for more information.
 <context>
     <name>TsbBurner</name>
     <message>
-        <source>StarBurn : Invalid StarBurn.dll version : 0x%1. Expected : 0x%2</source>
-        <translation>StarBurn: Ungültige Version der StarBurn-Bibliothek: 0x%1. Erwartet: 0x%2</translation>
-    </message>
-    <message>
         <source>%1 failed, exception %2, status %3, text &quot;%4&quot;</source>
         <translation>%1 fehlgeschlagen, Ausnahme %2, Status %3, Text „%4“</translation>
+    </message>
+    <message>
+        <source>StarBurn : Invalid %1 version : 0x%2. Expected : 0x%3</source>
+        <translation>StarBurn: Ungültige Version von %1: 0x%2. Erwartet: 0x%3</translation>
     </message>
 </context>
 <context>
@@ -752,6 +756,10 @@ Try &apos;%1 --help&apos; for more information.
     <message>
         <source>No drive is open. Go back and choose a device.</source>
         <translation>Kein Laufwerk ist geöffnet. Gehen Sie zurück und wählen Sie ein Gerät.</translation>
+    </message>
+    <message>
+        <source>The drive chooses its own speed</source>
+        <translation>Das Laufwerk wählt seine Geschwindigkeit selbst</translation>
     </message>
 </context>
 <context>

@@ -3,6 +3,7 @@
 #include "library/mmc/MmcProfiles.h"
 #include "library/mmc/MmcSense.h"
 #include "library/mmc/MmcText.h"
+#include "library/transport/SenseText.h"
 
 #include <QCoreApplication>
 #include <QString>
@@ -277,7 +278,7 @@ private:
                 tur.scsi,
                 trText(QT_TRANSLATE_NOOP("Mmc", "The disc was removed or the tray was opened "
                                                 "while it was being erased.")) +
-                    ' ' + senseTriple(sense.senseKey, sense.asc, sense.ascq));
+                    ' ' + transport::describeSense(sense.senseKey, sense.asc, sense.ascq));
             return false;
         }
         if (sense.deferred || !isOperationInProgress(sense)) {

@@ -2,6 +2,7 @@
 
 #include "library/mmc/MmcCommands.h"
 #include "library/mmc/MmcProfiles.h"
+#include "library/mmc/MmcSense.h"
 #include "library/mmc/MmcText.h"
 
 #include <algorithm>
@@ -90,7 +91,20 @@ MmcResult<DiscSpace> readDiscSpace(ScsiTransport &transport, uint16_t profile)
                                uint64_t(track.value.freeBlocks) * BlockSize});
 }
 
-MmcResult<SpeedInfo> readSpeeds(ScsiTransport &transport, uint16_t profile)
+namespace {
+
+const std::vector<WriteSpeedEntry> &writeSpeedsOf(ScsiTransport &transport, SpeedFacts &facts)
+{
+    if (!facts.writeSpeeds) {
+        auto speeds = getWriteSpeeds(transport);
+        facts.writeSpeeds = speeds ? std::move(speeds.value) : std::vector<WriteSpeedEntry>();
+    }
+    return *facts.writeSpeeds;
+}
+
+} // namespace
+
+MmcResult<SpeedInfo> readSpeeds(ScsiTransport &transport, uint16_t profile, SpeedFacts *facts)
 {
     auto page = modeSenseCapabilities(transport);
     if (!page)
@@ -107,11 +121,12 @@ MmcResult<SpeedInfo> readSpeeds(ScsiTransport &transport, uint16_t profile)
             info.writeSpeedsKBps.push_back(d.speed);
     }
 
+    SpeedFacts once;
     if (profile != profile::None) {
-        const auto speeds = getWriteSpeeds(transport);
-        if (speeds && !speeds.value.empty()) {
+        const auto &speeds = writeSpeedsOf(transport, facts ? *facts : once);
+        if (!speeds.empty()) {
             info.writeSpeedsKBps.clear();
-            for (const WriteSpeedEntry &e : speeds.value) {
+            for (const WriteSpeedEntry &e : speeds) {
                 if (e.writeSpeed > 0)
                     info.writeSpeedsKBps.push_back(e.writeSpeed);
             }
@@ -129,38 +144,39 @@ MmcResult<SpeedInfo> readSpeeds(ScsiTransport &transport, uint16_t profile)
     return succeeded(std::move(info));
 }
 
-MmcResult<uint32_t> setSpeeds(ScsiTransport &transport, uint16_t profile, uint32_t readKBps,
-                              uint32_t writeKBps)
+MmcStatus setSpeeds(ScsiTransport &transport, uint16_t profile, uint32_t readKBps,
+                    uint32_t writeKBps, SpeedFacts *facts)
 {
+    SpeedFacts once;
+    SpeedFacts &known = facts ? *facts : once;
     MmcStatus status;
-    if (isDvdProfile(profile) || isBdProfile(profile)) {
+    if ((isDvdProfile(profile) || isBdProfile(profile)) && !known.streamingUnknown) {
         StreamingRequest request;
         request.endLba = 2294920; // a single-layer DVD when the drive tells nothing better
         uint32_t fastestWrite = 0;
         uint32_t fastestRead = 0;
-        if (const auto speeds = getWriteSpeeds(transport); speeds && !speeds.value.empty()) {
-            for (const WriteSpeedEntry &e : speeds.value) {
+        if (const auto &speeds = writeSpeedsOf(transport, known); !speeds.empty()) {
+            for (const WriteSpeedEntry &e : speeds) {
                 request.endLba = std::max(request.endLba, e.endLba);
                 fastestWrite = std::max(fastestWrite, e.writeSpeed);
                 fastestRead = std::max(fastestRead, e.readSpeed);
             }
-        } else if (const auto capacity = readCapacity(transport); capacity) {
-            request.endLba = capacity.value.lastLba;
+        } else {
+            if (!known.lastLba) {
+                const auto capacity = readCapacity(transport);
+                known.lastLba = capacity ? capacity.value.lastLba : 0;
+            }
+            if (*known.lastLba > 0)
+                request.endLba = *known.lastLba;
         }
         request.writeKBps = writeKBps >= SpeedMax && fastestWrite ? fastestWrite : writeKBps;
         request.readKBps = readKBps >= SpeedMax && fastestRead ? fastestRead : readKBps;
         status = setStreaming(transport, request);
+        known.streamingUnknown = !status && isUnknownCommand(senseOf(status.scsi));
     }
     if (!status.ok)
         status = setCdSpeed(transport, clamp16(readKBps), clamp16(writeKBps));
-    if (!status.ok)
-        return failedFrom<uint32_t>(std::move(status));
-    auto speeds = readSpeeds(transport, profile);
-    MmcResult<uint32_t> result;
-    result.ok = true;
-    result.value = speeds ? speeds.value.currentWriteKBps : 0;
-    result.scsi = std::move(status.scsi);
-    return result;
+    return status;
 }
 
 } // namespace blankora::mmc

@@ -3,6 +3,7 @@
 #include "library/mmc/MmcTypes.h"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 // Questions about the loaded medium and the drive's speeds that need more
@@ -29,15 +30,25 @@ struct SpeedInfo
     uint32_t maxWriteKBps = 0;
     std::vector<uint32_t> writeSpeedsKBps; // fastest first, no duplicates
 };
+// What a drive said about speeds for the loaded disc that does not change
+// while the disc stays: kept by the caller across a run of speed settings
+// and queries so that each of these questions goes to the drive once.
+struct SpeedFacts
+{
+    std::optional<std::vector<WriteSpeedEntry>> writeSpeeds; // GET PERFORMANCE 03h
+    std::optional<uint32_t> lastLba;                         // READ CAPACITY, 0 = none
+    bool streamingUnknown = false;                           // SET STREAMING answered 05/20/00
+};
+
 // Page 2Ah, refined by GET PERFORMANCE type 03h (32-bit fields, needed for BD)
 // when the drive offers it. Fails only when page 2Ah cannot be read.
-MmcResult<SpeedInfo> readSpeeds(ScsiTransport &transport, uint16_t profile);
+MmcResult<SpeedInfo> readSpeeds(ScsiTransport &transport, uint16_t profile,
+                                SpeedFacts *facts = nullptr);
 
 // Sets the speeds (kB/s, SpeedMax = maximum): SET CD SPEED for CD media;
-// SET STREAMING first for DVD/BD with SET CD SPEED as the fallback. Returns
-// the write speed the drive selected, read back afterwards (0 when the drive
-// does not tell).
-MmcResult<uint32_t> setSpeeds(ScsiTransport &transport, uint16_t profile, uint32_t readKBps,
-                              uint32_t writeKBps);
+// SET STREAMING first for DVD/BD with SET CD SPEED as the fallback. The
+// drive picks a speed it supports; readSpeeds() tells which.
+MmcStatus setSpeeds(ScsiTransport &transport, uint16_t profile, uint32_t readKBps,
+                    uint32_t writeKBps, SpeedFacts *facts = nullptr);
 
 } // namespace blankora::mmc

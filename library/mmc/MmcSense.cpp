@@ -2,61 +2,13 @@
 
 #include "library/mmc/MmcParsers.h"
 #include "library/mmc/MmcText.h"
+#include "library/transport/SenseText.h"
 
 #include <QCoreApplication>
-
-#include <cstdio>
 
 namespace blankora::mmc {
 
 namespace {
-
-struct AscText
-{
-    uint8_t asc;
-    int ascq; // -1 = any
-    const char *text;
-};
-
-// The conditions an optical drive reports in practice.
-constexpr AscText ascTexts[] = {
-    {0x00, 0x00, "NO ADDITIONAL SENSE INFORMATION"},
-    {0x04, 0x00, "LOGICAL UNIT NOT READY, CAUSE NOT REPORTABLE"},
-    {0x04, 0x01, "LOGICAL UNIT IS IN PROCESS OF BECOMING READY"},
-    {0x04, 0x04, "LOGICAL UNIT NOT READY, FORMAT IN PROGRESS"},
-    {0x04, 0x07, "LOGICAL UNIT NOT READY, OPERATION IN PROGRESS"},
-    {0x04, 0x08, "LOGICAL UNIT NOT READY, LONG WRITE IN PROGRESS"},
-    {0x08, -1, "LOGICAL UNIT COMMUNICATION FAILURE"},
-    {0x0C, 0x09, "WRITE ERROR - LOSS OF STREAMING"},
-    {0x0C, -1, "WRITE ERROR"},
-    {0x1A, 0x00, "PARAMETER LIST LENGTH ERROR"},
-    {0x20, 0x00, "INVALID COMMAND OPERATION CODE"},
-    {0x21, 0x00, "LOGICAL BLOCK ADDRESS OUT OF RANGE"},
-    {0x21, 0x02, "INVALID WRITE ADDRESS"},
-    {0x24, 0x00, "INVALID FIELD IN CDB"},
-    {0x26, -1, "INVALID FIELD IN PARAMETER LIST"},
-    {0x27, -1, "WRITE PROTECTED"},
-    {0x28, 0x00, "NOT READY TO READY CHANGE, MEDIUM MAY HAVE CHANGED"},
-    {0x29, -1, "POWER ON, RESET, OR BUS DEVICE RESET OCCURRED"},
-    {0x2A, 0x01, "MODE PARAMETERS CHANGED"},
-    {0x2C, 0x00, "COMMAND SEQUENCE ERROR"},
-    {0x30, 0x05, "CANNOT WRITE MEDIUM - INCOMPATIBLE FORMAT"},
-    {0x30, 0x06, "CANNOT FORMAT MEDIUM - INCOMPATIBLE MEDIUM"},
-    {0x30, -1, "INCOMPATIBLE MEDIUM INSTALLED"},
-    {0x31, 0x01, "FORMAT COMMAND FAILED"},
-    {0x31, -1, "MEDIUM FORMAT CORRUPTED"},
-    {0x3A, 0x01, "MEDIUM NOT PRESENT - TRAY CLOSED"},
-    {0x3A, 0x02, "MEDIUM NOT PRESENT - TRAY OPEN"},
-    {0x3A, -1, "MEDIUM NOT PRESENT"},
-    {0x51, 0x01, "ERASE FAILURE - INCOMPLETE ERASE OPERATION DETECTED"},
-    {0x51, -1, "ERASE FAILURE"},
-    {0x53, 0x02, "MEDIUM REMOVAL PREVENTED"},
-    {0x5A, 0x01, "OPERATOR MEDIUM REMOVAL REQUEST"},
-    {0x64, 0x00, "ILLEGAL MODE FOR THIS TRACK"},
-    {0x73, 0x01, "POWER CALIBRATION AREA ALMOST FULL"},
-    {0x73, 0x02, "POWER CALIBRATION AREA IS FULL"},
-    {0x73, 0x03, "POWER CALIBRATION AREA ERROR"},
-};
 
 const char *keyText(uint8_t key)
 {
@@ -115,6 +67,11 @@ const char *userSource(uint8_t key, uint8_t asc, uint8_t ascq)
             break;
         }
     }
+    // Without a disc a locked tray is reported as NOT READY (QEMU, ATAPI).
+    if (asc == 0x53 && ascq == 0x02)
+        return QT_TRANSLATE_NOOP("Mmc", "The tray is locked.");
+    if (asc == 0x53 && ascq == 0x00)
+        return QT_TRANSLATE_NOOP("Mmc", "The drive could not load or eject the disc.");
     if (key == 0x06 && asc == 0x5A)
         return QT_TRANSLATE_NOOP("Mmc", "The tray is locked while the disc is being erased.");
     if (asc == 0x27)
@@ -124,25 +81,9 @@ const char *userSource(uint8_t key, uint8_t asc, uint8_t ascq)
 
 } // namespace
 
-std::string senseTriple(uint8_t key, uint8_t asc, uint8_t ascq)
-{
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "[%X %02X %02X]", key & 0x0F, asc, ascq);
-    return buffer;
-}
-
 std::string senseUserText(uint8_t key, uint8_t asc, uint8_t ascq)
 {
     return trText(userSource(key, asc, ascq));
-}
-
-std::string senseConditionText(uint8_t asc, uint8_t ascq)
-{
-    for (const AscText &t : ascTexts) {
-        if (t.asc == asc && (t.ascq < 0 || t.ascq == ascq))
-            return t.text;
-    }
-    return {};
 }
 
 SenseInfo senseOf(const transport::ScsiResult &result)
@@ -165,15 +106,8 @@ std::string describeFailure(const transport::ScsiResult &result, const std::stri
         return {};
     case transport::ResultCategory::CheckCondition: {
         const SenseInfo s = senseOf(result);
-        text =
-            senseUserText(s.senseKey, s.asc, s.ascq) + ' ' + senseTriple(s.senseKey, s.asc, s.ascq);
-        // Our own condition names are short; the transport's text (which
-        // repeats the triple) covers the codes we do not name.
-        std::string condition = senseConditionText(s.asc, s.ascq);
-        if (condition.empty())
-            condition = result.text;
-        if (!condition.empty())
-            text += ' ' + condition;
+        text = senseUserText(s.senseKey, s.asc, s.ascq) + ' ' +
+               transport::describeSense(s.senseKey, s.asc, s.ascq);
         break;
     }
     case transport::ResultCategory::Status:
@@ -216,6 +150,11 @@ bool isOperationInProgress(const SenseInfo &s)
 bool isMediumChangeOrReset(const SenseInfo &s)
 {
     return s.senseKey == 0x06 && (s.asc == 0x28 || s.asc == 0x29);
+}
+
+bool isUnknownCommand(const SenseInfo &s)
+{
+    return s.senseKey == 0x05 && s.asc == 0x20 && s.ascq == 0x00;
 }
 
 bool isRetryable(const SenseInfo &s)

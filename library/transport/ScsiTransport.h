@@ -48,7 +48,7 @@ struct ScsiResult
     int hostStatus = 0; // 3 = time-out
     int driverStatus = 0;
     size_t residual = 0; // requested minus transferred bytes
-    std::string text;    // readable reason, empty when good ("MEDIUM NOT PRESENT", ...)
+    std::string text;    // readable reason, empty when good ("[02/3A/00 Not Ready: ...]", ...)
 
     bool ok() const { return category == ResultCategory::Good; }
     size_t transferred(size_t requested) const

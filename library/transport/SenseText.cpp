@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 namespace blankora::transport {
 
@@ -16,9 +17,14 @@ std::string describeSense(uint8_t senseKey, uint8_t asc, uint8_t ascq)
     char ascText[160] = {};
     sg_get_sense_key_str(senseKey, sizeof keyText, keyText);
     sg_get_asc_ascq_str(asc, ascq, sizeof ascText, ascText);
+    // sg_lib puts a lead-in before the table text; the triple says it already.
+    std::string_view condition(ascText);
+    constexpr std::string_view leadIn = "Additional sense: ";
+    if (condition.starts_with(leadIn))
+        condition.remove_prefix(leadIn.size());
     char code[16];
-    std::snprintf(code, sizeof code, "[%02X/%02X/%02X]", senseKey, asc, ascq);
-    return std::string(keyText) + ": " + ascText + " " + code;
+    std::snprintf(code, sizeof code, "%02X/%02X/%02X", senseKey & 0x0F, asc, ascq);
+    return '[' + std::string(code) + ' ' + keyText + ": " + std::string(condition) + ']';
 }
 
 static std::string translated(const char *text, const std::string &node)

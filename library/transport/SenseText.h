@@ -5,7 +5,8 @@
 
 namespace blankora::transport {
 
-// Readable sense: "Not Ready: Medium not present - tray closed [02/3A/01]".
+// The sense as libsgutils2's tables name it, in the one form every failure
+// text carries: "[02/3A/01 Not Ready: Medium not present - tray closed]".
 std::string describeSense(uint8_t senseKey, uint8_t asc, uint8_t ascq);
 
 // Why a device node could not be opened and what the user can do about it,

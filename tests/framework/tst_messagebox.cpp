@@ -90,12 +90,12 @@ void TestMessageBox::errorBoxHasTheApplicationTitle()
 void TestMessageBox::warningBoxHasNoCaptionAndKeepsItsText()
 {
     const MessageBoxRecorder recorder;
-    ShowWarningMessage(QStringLiteral("StarBurn : Invalid StarBurn.dll version : 0x00000001"));
+    ShowWarningMessage(QStringLiteral("StarBurn : Invalid libStarBurn.so version : 0x00000001"));
     QCOMPARE(recorder.Boxes().size(), 1);
     QCOMPARE(recorder.Boxes().at(0).Kind, TsbMessageBoxRecord::mbkWarning);
     QVERIFY(recorder.Boxes().at(0).Title.isEmpty());
     QCOMPARE(recorder.Boxes().at(0).Text,
-             QStringLiteral("StarBurn : Invalid StarBurn.dll version : 0x00000001"));
+             QStringLiteral("StarBurn : Invalid libStarBurn.so version : 0x00000001"));
 }
 
 void TestMessageBox::runGuardedShowsTheErrorAndGoesOn()

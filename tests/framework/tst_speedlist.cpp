@@ -2,11 +2,15 @@
 
 #include "framework/sbBurner.h"
 #include "framework/sbErrors.h"
+#include "framework/sbLog.h"
 #include "framework/sbMessageBox.h"
 #include "library/StarBurn.h"
 #include "support/ScenarioBuilder.h"
+#include "support/TempConfigStore.h"
 
+#include <QFile>
 #include <QJsonArray>
+#include <QScopeGuard>
 #include <QTest>
 
 using blankora::test::ScenarioBuilder;
@@ -41,6 +45,8 @@ private slots:
     void ladders_data();
     void ladders();
     void failingFirstSpeedSettingStopsTheBuild();
+    void drivesThatSetTheirOwnSpeed_data();
+    void drivesThatSetTheirOwnSpeed();
 
 private:
     void OpenDrive(const QString &Model, const QString &Profile, DISC_TYPE DiscType,
@@ -186,6 +192,98 @@ void TestSpeedList::failingFirstSpeedSettingStopsTheBuild()
              qPrintable(Raised));
     QCOMPARE(FBurner->FLastMessage, Raised);
     QCOMPARE(List.Count(), 0);
+}
+
+// As QEMU's drives on Linux: one refuses SET CD SPEED, one reports no write
+// speed, and both refuse GET PERFORMANCE and SET STREAMING (05/20/00).
+void TestSpeedList::drivesThatSetTheirOwnSpeed_data()
+{
+    QTest::addColumn<int>("drive");
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<int>("performanceQueries"); // GET PERFORMANCE 03h
+    QTest::addColumn<int>("streamingCommands");
+    QTest::addColumn<int>("cdSpeedCommands");
+    QTest::addColumn<QString>("logLine");
+
+    const QString Own = QStringLiteral("The drive chooses its own speed");
+    QTest::newRow("refuses SET CD SPEED")
+        << 0 << QStringList{Own} << 1 << 0 << 1
+        << "CdvdBurnerGrabber_SetSpeeds: the drive takes no speed command and works at its own "
+           "speed";
+    QTest::newRow("reports no write speed")
+        << 1 << QStringList{Own} << 1 << 1 << 1
+        << "CdvdBurnerGrabber_GetSpeeds: the drive reports no write speed and works at its own "
+           "speed";
+    QTest::newRow("speeds without GET PERFORMANCE")
+        << 2 << QStringList{"2.0x (2770 KB/sec)", "4.0x (5540 KB/sec)", "8.0x (11080 KB/sec)"} << 1
+        << 1 << 11 << QString();
+    QTest::newRow("speeds from GET PERFORMANCE")
+        << 3 << QStringList{"2.0x (2770 KB/sec)", "4.0x (5540 KB/sec)", "8.0x (11080 KB/sec)"} << 1
+        << 11 << 0 << QString();
+}
+
+void TestSpeedList::drivesThatSetTheirOwnSpeed()
+{
+    QFETCH(int, drive);
+    QFETCH(QStringList, texts);
+    QFETCH(int, performanceQueries);
+    QFETCH(int, streamingCommands);
+    QFETCH(int, cdSpeedCommands);
+    QFETCH(QString, logLine);
+
+    TempConfigStore Store;
+    Store.SetText(QStringLiteral("LogEnabled"), QStringLiteral("1"));
+    GLogger = new TsbLogger();
+    QFile::remove(GLogger->GetLogFileName());
+    const auto Logger = qScopeGuard([] {
+        QFile::remove(GLogger->GetLogFileName());
+        delete GLogger;
+        GLogger = nullptr;
+    });
+    std::string Error;
+    FBay = VirtualBay::fromFile(BLANKORA_TEST_SCENARIOS "/vmfix-speeds.json", Error);
+    QVERIFY2(FBay, Error.c_str());
+    VirtualBay::install(FBay);
+    QCOMPARE(int(StarBurn_UpStartEx()), int(EN_SUCCESS));
+    FBurner = std::make_unique<TsbBurner>();
+    FBurner->FTransportType = ttSpti;
+    FBurner->FDeviceName = QStringLiteral("CdRom%1").arg(drive);
+    FBurner->FDiscType = drive == 0 ? DISC_TYPE_CDRW : DISC_TYPE_DVDPLUSRW;
+    FBurner->CreateGrabber();
+    auto &Drive = FBay->drive(size_t(drive));
+    Drive.clearCommandLog();
+
+    TsbDiscSpeedList List;
+    List.BuildSpeedList(FBurner.get());
+    QStringList Texts;
+    for (int I = 0; I < List.Count(); ++I)
+        Texts << List.Items(I)->StrSpeed;
+    QCOMPARE(Texts, texts);
+    QFile Log(GLogger->GetLogFileName());
+    QVERIFY(Log.open(QIODevice::ReadOnly));
+    const QString Logged = QString::fromLocal8Bit(Log.readAll());
+    if (logLine.isEmpty())
+        QVERIFY2(!Logged.contains(QStringLiteral("works at its own speed")), qPrintable(Logged));
+    else
+        QVERIFY2(Logged.contains(QStringLiteral(": ") + logLine + QStringLiteral("\r\n")),
+                 qPrintable(Logged));
+
+    int Performance = 0, Streaming = 0, CdSpeed = 0;
+    for (const auto &Command : Drive.commandLog()) {
+        Performance += Command.cdb[0] == 0xAC && Command.cdb[10] == 0x03;
+        Streaming += Command.cdb[0] == 0xB6;
+        CdSpeed += Command.cdb[0] == 0xBB;
+    }
+    QCOMPARE(Performance, performanceQueries);
+    QCOMPARE(Streaming, streamingCommands);
+    QCOMPARE(CdSpeed, cdSpeedCommands);
+
+    // The erase's speed step with the chosen item goes on either way.
+    TsbDriveSpeeds Speeds;
+    FBurner->FLastMessage.clear();
+    FBurner->ApplyWriteSpeed(uint32_t(List.Items(List.Count() - 1)->SpeedInSize), Speeds);
+    QVERIFY2(FBurner->FLastMessage.isEmpty(), qPrintable(FBurner->FLastMessage));
+    QVERIFY(FBoxes.isEmpty());
 }
 
 QTEST_MAIN(TestSpeedList)

@@ -136,6 +136,57 @@ private slots:
                  EN_SUCCESS);
     }
 
+    // The error block of a failed erase names the command the drive refused
+    // and its sense, as for every other call.
+    void failedEraseKeepsCommandAndSense_data()
+    {
+        QTest::addColumn<int>("drive");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QByteArray>("cdb"); // opcode and length
+        QTest::addColumn<uint>("status");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("BLANK refused")
+            << 0 << int(EN_NOT_SUPPORTED) << QByteArray("\xA1\x0C", 2) << 0x052400u
+            << "BLANK: The drive rejected the request. "
+               "[05/24/00 Illegal Request: ";
+        QTest::newRow("WRITE(10) fails")
+            << 1 << int(EN_SCSI_FAILURE) << QByteArray("\x2A\x0A", 2) << 0x030C00u
+            << "Write error: the disc may be damaged or incompatible. [03/0C/00 Medium Error: ";
+        QTest::newRow("WRITE(10) on a protected disc")
+            << 2 << int(EN_SCSI_FAILURE) << QByteArray("\x2A\x0A", 2) << 0x072700u
+            << "The disc is write-protected. [07/27/00 Data Protect: ";
+        // The failure comes with the poll after the drive took the BLANK.
+        QTest::newRow("erase fails on the way")
+            << 3 << int(EN_SCSI_FAILURE) << QByteArray("\x00\x06", 2) << 0x035100u
+            << "Erasing failed. [03/51/00 Medium Error: Erase failure]";
+    }
+    void failedEraseKeepsCommandAndSense()
+    {
+        QFETCH(int, drive);
+        QFETCH(int, code);
+        QFETCH(QByteArray, cdb);
+        QFETCH(uint, status);
+        QFETCH(QString, text);
+        QVERIFY(start("vmfix-erase-faults.json"));
+        StarBurn_Destroy(&FHandle);
+        Block block;
+        const std::string name = "CdRom" + std::to_string(drive);
+        QCOMPARE(StarBurn_CdvdBurnerGrabber_CreateEx(&FHandle, EB(block), nullptr, nullptr,
+                                                     name.c_str(), 0),
+                 EN_SUCCESS);
+        QCOMPARE(
+            int(StarBurn_CdvdBurnerGrabber_Blank(FHandle, EB(block), ERASE_TYPE_BLANK_DISC_FAST)),
+            code);
+        QVERIFY2(QString::fromLatin1(block.text).contains(text), block.text);
+        QCOMPARE(block.status, uint32_t(status));
+        QCOMPARE(block.failure.Cdb[0], uint8_t(cdb[0]));
+        QCOMPARE(block.failure.CdbLength, uint8_t(cdb[1]));
+        QCOMPARE(block.failure.SenseKey, uint8_t(status >> 16));
+        QCOMPARE(block.failure.Asc, uint8_t(status >> 8));
+        QCOMPARE(block.failure.Ascq, uint8_t(status));
+        QCOMPARE(block.failure.ScsiStatus, uint8_t(0x02));
+    }
+
     // After 15 minutes without progress the erase gives up, but the drive is
     // still busy: the disc is neither released nor ejected until it is done.
     void stalledEraseKeepsTheDriveBusy()

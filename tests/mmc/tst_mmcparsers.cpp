@@ -489,18 +489,29 @@ void TestMmcParsers::failureTextCarriesUserTextAndTriple()
     blankora::transport::ScsiResult r;
     r.category = blankora::transport::ResultCategory::CheckCondition;
     r.sense = {0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x3A, 0x00, 0, 0, 0, 0};
-    QCOMPARE(describeFailure(r),
-             std::string("There is no disc in the drive. [2 3A 00] MEDIUM NOT PRESENT"));
+    QCOMPARE(
+        describeFailure(r),
+        std::string("There is no disc in the drive. [02/3A/00 Not Ready: Medium not present]"));
 
+    // The transport's text (its own format) is not repeated.
     r.sense = {0x70, 0, 0x03, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x51, 0x00, 0, 0, 0, 0};
-    r.text = "Medium Error: Erase failure [03/51/00]";
+    r.text = "[03/51/00 Medium Error: Erase failure]";
     QCOMPARE(describeFailure(r, "BLANK"),
-             std::string("BLANK: Erasing failed. [3 51 00] ERASE FAILURE"));
+             std::string("BLANK: Erasing failed. [03/51/00 Medium Error: Erase failure]"));
 
-    // A code without a name of our own takes the transport's text.
     r.sense = {0x70, 0, 0x04, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x44, 0x00, 0, 0, 0, 0};
-    r.text = "Hardware Error: Internal target failure [04/44/00]";
-    QCOMPARE(describeFailure(r), "The drive reported a hardware error. [4 44 00] " + r.text);
+    QCOMPARE(describeFailure(r), std::string("The drive reported a hardware error. [04/44/00 "
+                                             "Hardware Error: Internal target failure]"));
+
+    // A locked tray without a disc is NOT READY on QEMU's drives, not a drive
+    // that is not ready.
+    r.sense = {0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x53, 0x02, 0, 0, 0, 0};
+    QCOMPARE(describeFailure(r, "START STOP UNIT"),
+             std::string("START STOP UNIT: The tray is locked. [02/53/02 Not Ready: Medium "
+                         "removal prevented]"));
+    r.sense = {0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x53, 0x00, 0, 0, 0, 0};
+    QCOMPARE(describeFailure(r), std::string("The drive could not load or eject the disc. "
+                                             "[02/53/00 Not Ready: Media load or eject failed]"));
 
     blankora::transport::ScsiResult lost;
     lost.category = blankora::transport::ResultCategory::OsError;

@@ -52,7 +52,7 @@ void TestMmcRealDrives::eraseCopesWithTheDrive_data()
     QTest::newRow("ready with NO SENSE") << 5 << true << erased << blankMin << "idle";
     QTest::newRow("ready with RECOVERED ERROR") << 6 << true << erased << blankMin << "idle";
     QTest::newRow("descriptor sense") << 7 << true << erased << blankMin << "idle";
-    QTest::newRow("deferred error") << 8 << false << failed << blankFull << "[3 51 00]";
+    QTest::newRow("deferred error") << 8 << false << failed << blankFull << "[03/51/00 ";
     QTest::newRow("unit attention after the erase") << 9 << true << erased << blankMin << "idle";
     // libburn: no time limit while the drive is busy and its progress moves.
     QTest::newRow("slow disc erase speed") << 10 << false << erased << blankFull << "idle";

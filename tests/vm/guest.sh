@@ -109,7 +109,7 @@ for user in root burner outsider; do
     log=""
     [ "$access" = granted ] && log=$work/blankora.log
     if as_user "$user" timeout 300 env BLANKORA_VM_ACCESS=$access BLANKORA_VM_MEDIA="$OUT/media" \
-        BLANKORA_VM_MONITOR=/dev/ttyS1 BLANKORA_VM_WIZARD_LOG="$log" BLANKORA_VM_WIZARD_TRANSPORT="${transport[$user]}" \
+        BLANKORA_VM_MONITOR=/dev/ttyS1 BLANKORA_VM_WIZARD_LOG="$log" BLANKORA_VM_WIZARD_OUTPUT="$work/blankora.txt" BLANKORA_VM_WIZARD_TRANSPORT="${transport[$user]}" \
         "$BIN/vm_drives" -o "$work/vm_drives.txt,txt"; then
         record PASS "$user: vm_drives"
     else

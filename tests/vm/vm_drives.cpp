@@ -4,6 +4,10 @@
 // what the interface promises is printed (QINFO) for the run's artefacts.
 #include "QmpLink.h"
 
+#include "framework/sbBurner.h"
+#include "framework/sbErrors.h"
+#include "framework/sbMessageBox.h"
+#include "framework/sbSpeedList.h"
 #include "library/StarBurn.h"
 #include "library/transport/SgTransport.h"
 #include "platform/sbVolumeLabel.h"
@@ -160,12 +164,15 @@ private slots:
     void driveRefusesBlankAndWrite();
     void speeds_data();
     void speeds();
+    void speedList_data();
+    void speedList();
     void trayLockHoldsWhileOpen_data();
     void trayLockHoldsWhileOpen();
     void ejectOpensTheTray_data();
     void ejectOpensTheTray();
     void changedMediumSeenAfterRefresh();
     void wizardScanLog();
+    void wizardStartUpLine();
 };
 
 void TestVmDrives::initTestCase()
@@ -317,11 +324,19 @@ void TestVmDrives::blankThroughTheLibrary()
     QVERIFY(Code != EN_SUCCESS);
     QVERIFY(B.Text[0] != 0);
     if (Drives[Drive].Disc == DISC_TYPE_NO_MEDIA) {
-        // The drive's own answer: NOT READY, MEDIUM NOT PRESENT.
-        QCOMPARE(B.Status >> 8, uint32_t(0x023A));
+        // The drive's own answer, with the command that got it.
+        QCOMPARE(B.Status, uint32_t(0x023A00));
+        QCOMPARE(QString::fromLatin1(B.Text),
+                 QStringLiteral("TEST UNIT READY: There is no disc in the drive. [02/3A/00 Not "
+                                "Ready: Medium not present]"));
+        QCOMPARE(B.Failure.CdbLength, uint8_t(6));
+        QCOMPARE(B.Failure.Cdb[0], uint8_t(0x00));
+        QCOMPARE(QList<int>({B.Failure.SenseKey, B.Failure.Asc, B.Failure.Ascq}),
+                 QList<int>({0x02, 0x3A, 0x00}));
     } else {
         // A pressed disc: refused before any command reaches the drive.
         QCOMPARE(int(Code), int(EN_NOT_SUPPORTED));
+        QCOMPARE(B.Failure.CdbLength, uint8_t(0));
     }
 }
 
@@ -363,7 +378,10 @@ void TestVmDrives::driveRefusesBlankAndWrite()
     QCOMPARE(int(R.category), int(ResultCategory::CheckCondition));
     // ILLEGAL REQUEST or DATA PROTECT: a refusal, not a failure of the drive.
     QVERIFY2(R.senseKey == 0x05 || R.senseKey == 0x07, qPrintable(QString::number(R.senseKey)));
-    QVERIFY(!R.text.empty());
+    // libsgutils2's names in the one bracketed form, on one line.
+    const QRegularExpression Form(QStringLiteral(
+        "^\\[0[57]/[0-9A-F]{2}/[0-9A-F]{2} (Illegal Request|Data Protect): [^\\]\n]+\\]$"));
+    QVERIFY2(Form.match(QString::fromStdString(R.text)).hasMatch(), R.text.c_str());
 }
 
 void TestVmDrives::speeds_data()
@@ -391,6 +409,58 @@ void TestVmDrives::speeds()
     const EXCEPTION_NUMBER Set = StarBurn_CdvdBurnerGrabber_SetSpeeds(
         G.Handle, EB(S), STARBURN_SPEED_MAX, STARBURN_SPEED_MAX);
     qInfo("SetSpeeds(max, max): %s", qPrintable(Describe(Set, S)));
+    if (Drive == 0) {
+        // virtio-scsi's scsi-cd has no SET CD SPEED: it works at its own speed.
+        QCOMPARE(int(Set), int(EN_NOT_SUPPORTED));
+        QCOMPARE(S.Status, uint32_t(0x052000));
+        QVERIFY2(QString::fromLatin1(S.Text).endsWith(
+                     QStringLiteral(" [05/20/00 Illegal Request: Invalid command operation code]")),
+                 S.Text);
+        QCOMPARE(S.Failure.Cdb[0], uint8_t(0xBB));
+    } else {
+        // AHCI's ide-cd takes SET CD SPEED and reports no write speed.
+        QVERIFY2(Set == EN_SUCCESS, qPrintable(Describe(Set, S)));
+        QCOMPARE(QList<uint32_t>({Write, MaxWrite}), QList<uint32_t>({0, 0}));
+    }
+}
+
+void TestVmDrives::speedList_data()
+{
+    speeds_data();
+}
+
+void TestVmDrives::speedList()
+{
+    // The options page's list on QEMU's drives: neither sets a write speed.
+    REQUIRE_GRANTED();
+    QFETCH(int, Drive);
+    QStringList Boxes;
+    const TsbMessageBoxHook Previous =
+        SetMessageBoxHook([&Boxes](const TsbMessageBoxRecord &Record) { Boxes << Record.Text; });
+    QStringList Texts;
+    QString Raised;
+    {
+        TsbBurner Burner;
+        Burner.FTransportType = ttSpti;
+        Burner.FDeviceName = QString::fromStdString(SystemName(Drives[Drive].Number));
+        Burner.FDiscType = Drives[Drive].Disc;
+        try {
+            Burner.CreateGrabber();
+            TsbDiscSpeedList List;
+            List.BuildSpeedList(&Burner);
+            for (int I = 0; I < List.Count(); ++I)
+                Texts << List.Items(I)->StrSpeed;
+            // The erase's speed step with that item.
+            TsbDriveSpeeds Speeds;
+            Burner.ApplyWriteSpeed(uint32_t(List.Items(0)->SpeedInSize), Speeds);
+        } catch (const EsbError &Error) {
+            Raised = Error.Message();
+        }
+    }
+    SetMessageBoxHook(Previous);
+    QVERIFY2(Raised.isEmpty(), qPrintable(Raised));
+    QCOMPARE(Texts, QStringList{QStringLiteral("The drive chooses its own speed")});
+    QVERIFY2(Boxes.isEmpty(), qPrintable(Boxes.join(u'\n')));
 }
 
 DISC_TYPE TestVmDrives::SettledDiscType(int Drive, DISC_TYPE Wanted)
@@ -574,6 +644,21 @@ void TestVmDrives::wizardScanLog()
         const QRegularExpressionMatch Match = Failure.match(Line);
         QVERIFY2(!Match.hasMatch() || Match.captured(1).toInt() == EN_NO_DEVICE, qPrintable(Line));
     }
+}
+
+void TestVmDrives::wizardStartUpLine()
+{
+    // The wizard's debug output names the shared object it loaded.
+    const QString Path = qEnvironmentVariable("BLANKORA_VM_WIZARD_OUTPUT");
+    if (Path.isEmpty())
+        QSKIP("no wizard output given");
+    QFile File(Path);
+    QVERIFY2(File.open(QIODevice::ReadOnly), qPrintable(Path));
+    const QString Output = QString::fromLocal8Bit(File.readAll());
+    const QRegularExpression Line(
+        QStringLiteral("^StarBurn : /\\S+/libStarBurn\\.so version : 0x20080820$"),
+        QRegularExpression::MultilineOption);
+    QVERIFY2(Line.match(Output).hasMatch(), qPrintable(Output.left(2000)));
 }
 
 QTEST_GUILESS_MAIN(TestVmDrives)
