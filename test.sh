@@ -21,5 +21,6 @@ blankora_install_deps
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset"
 # Debian's Qt is not instrumented: its internal synchronisation is suppressed.
-export TSAN_OPTIONS="suppressions=$PWD/tools/tsan.supp ${TSAN_OPTIONS:-}"
+# Tests that start programs fork from a threaded process; the child only execs.
+export TSAN_OPTIONS="suppressions=$PWD/tools/tsan.supp die_after_fork=0 ${TSAN_OPTIONS:-}"
 QT_QPA_PLATFORM=offscreen ctest --preset "$preset"
