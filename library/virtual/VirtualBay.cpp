@@ -23,8 +23,8 @@ namespace {
 class VirtualTransport : public transport::ScsiTransport
 {
 public:
-    VirtualTransport(std::shared_ptr<VirtualBay> bay, VirtualDrive &drive)
-        : FBay(std::move(bay)), FDrive(drive), FHandle(drive.attachHandle()),
+    VirtualTransport(std::shared_ptr<VirtualBay> bay, VirtualDrive &drive, unsigned handle)
+        : FBay(std::move(bay)), FDrive(drive), FHandle(handle),
           FReadOnly(drive.declared().faults.readOnly)
     {}
     ~VirtualTransport() override { FDrive.detachHandle(FHandle); }
@@ -176,16 +176,19 @@ std::vector<transport::DeviceEntry> VirtualBay::enumerate()
     return entries;
 }
 
-transport::OpenResult VirtualBay::open(VirtualDrive &drive, transport::OpenMode /*mode*/)
+transport::OpenResult VirtualBay::open(VirtualDrive &drive, transport::OpenMode mode)
 {
     transport::OpenResult result;
-    const int error = drive.vanished() ? ENODEV : drive.openError();
+    unsigned handle = 0;
+    int error = drive.vanished() ? ENODEV : drive.openError();
+    if (error == 0)
+        error = drive.attachHandle(mode == transport::OpenMode::Exclusive, handle);
     if (error != 0) {
         result.osError = error;
         result.text = transport::openErrorText(error, drive.node());
         return result;
     }
-    result.transport = std::make_unique<VirtualTransport>(shared_from_this(), drive);
+    result.transport = std::make_unique<VirtualTransport>(shared_from_this(), drive, handle);
     return result;
 }
 

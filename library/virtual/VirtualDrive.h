@@ -7,6 +7,8 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <span>
+#include <sys/types.h>
 #include <string>
 #include <vector>
 
@@ -39,7 +41,8 @@ enum class TrayState
 struct LoggedCommand
 {
     std::vector<uint8_t> cdb;
-    std::vector<uint8_t> dataOut; // first 4 KiB at most
+    std::vector<uint8_t>
+        dataOut; // first 4 KiB at most; of WRITE(10) 64 bytes (the node has it all)
     double simSeconds = 0;
 };
 
@@ -61,8 +64,10 @@ public:
     // Executes one command on behalf of handle `handle`.
     transport::ScsiResult execute(unsigned handle, bool readOnly,
                                   const transport::ScsiCommand &command);
-    unsigned attachHandle();
-    void detachHandle(unsigned handle); // releases the tray lock the handle held
+    // A new handle, or EBUSY as the kernel answers O_EXCL on a mounted disc or a
+    // drive another handle holds exclusively.
+    int attachHandle(bool exclusive, unsigned &handle);
+    void detachHandle(unsigned handle); // releases the tray lock and the exclusive claim
 
     // Inspection
     const DriveSpec &declared() const { return FSpec; } // identity as declared
@@ -75,6 +80,7 @@ public:
     uint16_t currentProfile() const; // 0 while empty or open
     uint16_t discProfile() const;    // 0 without a disc
     int discStatus() const;          // READ DISC INFORMATION status, -1 without a disc
+    int backgroundFormat() const;    // READ DISC INFORMATION byte 7 bits 1-0, -1 without a disc
     bool discBlank() const;
     bool busy() const;
     unsigned currentReadSpeed() const;  // kB/s selected for the loaded medium
@@ -96,6 +102,9 @@ private:
     struct Reply;
 
     Reply dispatch(unsigned handle, const transport::ScsiCommand &command);
+    Reply busyReply() const;
+    std::vector<uint8_t> senseData(const Reply &reply) const;
+    bool earlyReady() const;
     void settle();
     void syncBackingFile();
     double jobProgress() const;
@@ -121,16 +130,23 @@ private:
     Reply startStop(const transport::ScsiCommand &command);
     Reply blank(const transport::ScsiCommand &command);
     Reply formatUnit(const transport::ScsiCommand &command);
+    Reply closeTrackSession(const transport::ScsiCommand &command);
     Reply reportKey(const transport::ScsiCommand &command);
     Reply write10(const transport::ScsiCommand &command);
     Reply read10(const transport::ScsiCommand &command);
+    bool storeBlocks(std::span<const uint8_t> bytes, off_t offset);
     Reply getEventStatus(const transport::ScsiCommand &command);
 
     std::vector<uint8_t> formatList(uint8_t &currentType, uint32_t &currentBlocks) const;
+    double wholeDiscSeconds(bool atEraseSpeed) const;
+    Reply startJob(std::unique_ptr<Job> job);
     void finishJob();
+    void startBackground(double seconds);
+    void stopBackground();
+    double backgroundProgress() const;
     void applyBlank(bool full);
     void applyFormat(uint8_t type, uint32_t blocks);
-    void waitForJob(std::unique_lock<std::mutex> &lock);
+    bool waitForJob(std::unique_lock<std::mutex> &lock, double deadline);
 
     mutable std::mutex FMutex;
     DriveSpec FSpec;
@@ -140,14 +156,19 @@ private:
     std::optional<DiscSpec> FDisc;
     bool FTrayOpen = false;
     bool FDaoOnly = false;
+    bool FIntermediate = false; // DVD-RW quick-formatted, session not closed yet
     uint8_t FBgStatus = 0;
+    double FBgEnd = 0;       // background format: when it completes while running
+    double FBgTotal = 0;     // its whole duration
+    double FBgRemaining = 0; // what is left while it is stopped
     std::set<unsigned> FLockHolders;
     std::set<unsigned> FHandles;
+    unsigned FExclusiveHolder = 0;
     unsigned FNextHandle = 1;
     unsigned FRequestedRead = 0xFFFF;
     unsigned FRequestedWrite = 0xFFFF;
     std::optional<Sense> FUnitAttention;
-    std::optional<Sense> FDeferred;
+    std::optional<Sense> FDeferred; // an Immed job's failure, not yet reported
     bool FNewMediaEvent = false;
     std::unique_ptr<Job> FJob;
     unsigned FCommandCount = 0;

@@ -1,4 +1,4 @@
-#include "library/virtual/VirtualScenario.h"
+#include "library/virtual/VirtualScenarioReader.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -13,28 +13,6 @@
 namespace blankora::virtualbay {
 
 namespace {
-
-struct ProfileName
-{
-    uint16_t profile;
-    const char *name;
-};
-
-constexpr ProfileName KProfiles[] = {
-    {0x08, "CD-ROM"},   {0x09, "CD-R"},    {0x0A, "CD-RW"},     {0x10, "DVD-ROM"},
-    {0x11, "DVD-R"},    {0x12, "DVD-RAM"}, {0x13, "DVD-RW RO"}, {0x14, "DVD-RW"},
-    {0x15, "DVD-R DL"}, {0x1A, "DVD+RW"},  {0x1B, "DVD+R"},     {0x20, "DDCD-ROM"},
-    {0x21, "DDCD-R"},   {0x22, "DDCD-RW"}, {0x2A, "DVD+RW DL"}, {0x2B, "DVD+R DL"},
-    {0x40, "BD-ROM"},   {0x41, "BD-R"},    {0x42, "BD-R RRM"},  {0x43, "BD-RE"},
-};
-
-std::string knownProfileNames()
-{
-    std::string names;
-    for (const auto &entry : KProfiles)
-        names += (names.empty() ? "" : ", ") + std::string(entry.name);
-    return names;
-}
 
 const std::map<std::string, std::vector<uint16_t>> &models()
 {
@@ -57,177 +35,12 @@ bool isOverwritable(uint16_t profile)
            profile == 0x43;
 }
 
-// Walks a QJsonValue tree keeping the JSON path for messages.
-class Reader
-{
-public:
-    explicit Reader(std::string source) : FSource(std::move(source)) {}
-
-    bool failed() const { return !FError.empty(); }
-    const std::string &error() const { return FError; }
-
-    void fail(const std::string &path, const std::string &what)
-    {
-        if (FError.empty())
-            FError =
-                FSource + ": " + (path.empty() ? std::string("top level") : path) + ": " + what;
-    }
-
-    bool checkKeys(const QJsonObject &object, const std::string &path,
-                   std::initializer_list<const char *> known)
-    {
-        for (auto it = object.begin(); it != object.end(); ++it) {
-            const std::string key = it.key().toStdString();
-            if (std::none_of(known.begin(), known.end(), [&](const char *k) { return key == k; })) {
-                std::string list;
-                for (const char *k : known)
-                    list += (list.empty() ? "" : ", ") + std::string(k);
-                fail(join(path, key), "unknown key (expected one of: " + list + ")");
-                return false;
-            }
-        }
-        return true;
-    }
-
-    static std::string join(const std::string &path, const std::string &key)
-    {
-        return path.empty() ? key : path + "." + key;
-    }
-
-    std::optional<QJsonObject> object(const QJsonValue &value, const std::string &path)
-    {
-        if (!value.isObject()) {
-            fail(path, "expected an object, found " + typeName(value));
-            return std::nullopt;
-        }
-        return value.toObject();
-    }
-
-    std::optional<std::string> string(const QJsonValue &value, const std::string &path)
-    {
-        if (!value.isString()) {
-            fail(path, "expected a string, found " + typeName(value));
-            return std::nullopt;
-        }
-        return value.toString().toStdString();
-    }
-
-    std::optional<bool> boolean(const QJsonValue &value, const std::string &path)
-    {
-        if (!value.isBool()) {
-            fail(path, "expected true or false, found " + typeName(value));
-            return std::nullopt;
-        }
-        return value.toBool();
-    }
-
-    std::optional<double> number(const QJsonValue &value, const std::string &path, double min,
-                                 double max)
-    {
-        if (!value.isDouble()) {
-            fail(path, "expected a number, found " + typeName(value));
-            return std::nullopt;
-        }
-        const double result = value.toDouble();
-        if (!(result >= min && result <= max)) {
-            fail(path, "value " + QString::number(result).toStdString() + " is outside " +
-                           QString::number(min).toStdString() + ".." +
-                           QString::number(max).toStdString());
-            return std::nullopt;
-        }
-        return result;
-    }
-
-    // A number or a "0x.." string, integral. 64 bits wide: byte sizes of DVDs
-    // and BDs do not fit 32.
-    std::optional<uint64_t> integer(const QJsonValue &value, const std::string &path, double max)
-    {
-        if (value.isString()) {
-            bool ok = false;
-            const uint64_t result = value.toString().toULongLong(&ok, 0);
-            if (!ok || result > max) {
-                fail(path, "\"" + value.toString().toStdString() + "\" is not a number up to " +
-                               QString::number(max, 'f', 0).toStdString());
-                return std::nullopt;
-            }
-            return result;
-        }
-        const auto result = number(value, path, 0, max);
-        if (!result)
-            return std::nullopt;
-        if (std::floor(*result) != *result) {
-            fail(path, "expected a whole number");
-            return std::nullopt;
-        }
-        return uint64_t(*result);
-    }
-
-    std::optional<Sense> sense(const QJsonValue &value, const std::string &path)
-    {
-        const auto text = string(value, path);
-        if (!text)
-            return std::nullopt;
-        unsigned key, asc, ascq;
-        char tail;
-        if (std::sscanf(text->c_str(), "%x/%x/%x%c", &key, &asc, &ascq, &tail) != 3 || key > 15 ||
-            asc > 255 || ascq > 255) {
-            fail(path, "\"" + *text + "\" is not a sense triple like \"03/51/00\"");
-            return std::nullopt;
-        }
-        return Sense{uint8_t(key), uint8_t(asc), uint8_t(ascq)};
-    }
-
-    std::optional<uint16_t> profile(const QJsonValue &value, const std::string &path)
-    {
-        if (value.isString()) {
-            if (auto known = profileFromName(value.toString().toStdString()))
-                return known;
-        }
-        if (value.isDouble()) {
-            const double number = value.toDouble();
-            for (const auto &entry : KProfiles)
-                if (entry.profile == number)
-                    return entry.profile;
-        }
-        const std::string shown = value.isString() ? "\"" + value.toString().toStdString() + "\""
-                                  : value.isDouble()
-                                      ? QString::number(value.toDouble()).toStdString()
-                                      : typeName(value);
-        fail(path, "unknown profile " + shown + " (known: " + knownProfileNames() + ")");
-        return std::nullopt;
-    }
-
-    static std::string typeName(const QJsonValue &value)
-    {
-        switch (value.type()) {
-        case QJsonValue::Null:
-            return "null";
-        case QJsonValue::Bool:
-            return "a boolean";
-        case QJsonValue::Double:
-            return "a number";
-        case QJsonValue::String:
-            return "a string";
-        case QJsonValue::Array:
-            return "an array";
-        case QJsonValue::Object:
-            return "an object";
-        case QJsonValue::Undefined:
-            break;
-        }
-        return "nothing";
-    }
-
-private:
-    std::string FSource;
-    std::string FError;
-};
-
-std::optional<std::vector<unsigned>> speedList(Reader &reader, const QJsonValue &value,
+std::optional<std::vector<unsigned>> speedList(ScenarioReader &reader, const QJsonValue &value,
                                                const std::string &path)
 {
     if (!value.isArray()) {
-        reader.fail(path, "expected an array of speeds in kB/s, found " + Reader::typeName(value));
+        reader.fail(path, "expected an array of speeds in kB/s, found " +
+                              ScenarioReader::typeName(value));
         return std::nullopt;
     }
     std::vector<unsigned> list;
@@ -247,7 +60,8 @@ std::optional<std::vector<unsigned>> speedList(Reader &reader, const QJsonValue 
     return list;
 }
 
-std::optional<int> osErrorCode(Reader &reader, const QJsonValue &value, const std::string &path)
+std::optional<int> osErrorCode(ScenarioReader &reader, const QJsonValue &value,
+                               const std::string &path)
 {
     static const std::map<std::string, int> names = {
         {"EACCES", EACCES}, {"EPERM", EPERM}, {"ENOENT", ENOENT}, {"ENXIO", ENXIO},
@@ -267,29 +81,31 @@ std::optional<int> osErrorCode(Reader &reader, const QJsonValue &value, const st
     return int(*number);
 }
 
-bool parseDisc(Reader &reader, const QJsonObject &object, const std::string &path, DriveSpec &drive)
+bool parseDisc(ScenarioReader &reader, const QJsonObject &object, const std::string &path,
+               DriveSpec &drive)
 {
     if (!reader.checkKeys(object, path,
                           {"profile", "state", "formatted", "capacityBytes", "usedBytes",
-                           "freeBytes", "tracks", "sessions", "writeProtected", "label", "image"}))
+                           "freeBytes", "tracks", "sessions", "writeProtected", "label", "image",
+                           "eraseSpeedKBps"}))
         return false;
     DiscSpec disc;
     if (!object.contains("profile")) {
-        reader.fail(Reader::join(path, "profile"), "missing (e.g. \"CD-RW\")");
+        reader.fail(ScenarioReader::join(path, "profile"), "missing (e.g. \"CD-RW\")");
         return false;
     }
-    const auto profile = reader.profile(object["profile"], Reader::join(path, "profile"));
+    const auto profile = reader.profile(object["profile"], ScenarioReader::join(path, "profile"));
     if (!profile)
         return false;
     if (!std::binary_search(drive.profiles.begin(), drive.profiles.end(), *profile)) {
-        reader.fail(Reader::join(path, "profile"),
+        reader.fail(ScenarioReader::join(path, "profile"),
                     "the drive does not support " + profileName(*profile) + " discs");
         return false;
     }
     disc.profile = *profile;
     disc.capacityBlocks = defaultCapacityBlocks(*profile);
     if (object.contains("state")) {
-        const auto state = reader.string(object["state"], Reader::join(path, "state"));
+        const auto state = reader.string(object["state"], ScenarioReader::join(path, "state"));
         if (!state)
             return false;
         if (*state == "blank")
@@ -299,13 +115,14 @@ bool parseDisc(Reader &reader, const QJsonObject &object, const std::string &pat
         else if (*state == "complete")
             disc.state = DiscState::Complete;
         else {
-            reader.fail(Reader::join(path, "state"),
+            reader.fail(ScenarioReader::join(path, "state"),
                         "\"" + *state + "\" is not one of blank, appendable, complete");
             return false;
         }
     }
     if (object.contains("formatted")) {
-        const auto formatted = reader.boolean(object["formatted"], Reader::join(path, "formatted"));
+        const auto formatted =
+            reader.boolean(object["formatted"], ScenarioReader::join(path, "formatted"));
         if (!formatted)
             return false;
         disc.formatted = *formatted;
@@ -313,7 +130,7 @@ bool parseDisc(Reader &reader, const QJsonObject &object, const std::string &pat
     const auto blocks = [&](const char *key, uint32_t &target) {
         if (!object.contains(key))
             return true;
-        const auto bytes = reader.integer(object[key], Reader::join(path, key), 1e12);
+        const auto bytes = reader.integer(object[key], ScenarioReader::join(path, key), 1e12);
         if (!bytes)
             return false;
         target = uint32_t((*bytes + 2047) / 2048);
@@ -326,7 +143,7 @@ bool parseDisc(Reader &reader, const QJsonObject &object, const std::string &pat
     for (const char *key : {"tracks", "sessions"}) {
         if (!object.contains(key))
             continue;
-        const auto count = reader.integer(object[key], Reader::join(path, key), 99);
+        const auto count = reader.integer(object[key], ScenarioReader::join(path, key), 99);
         if (!count)
             return false;
         (std::string(key) == "tracks" ? disc.tracks : disc.sessions) =
@@ -334,26 +151,48 @@ bool parseDisc(Reader &reader, const QJsonObject &object, const std::string &pat
     }
     if (object.contains("writeProtected")) {
         const auto flag =
-            reader.boolean(object["writeProtected"], Reader::join(path, "writeProtected"));
+            reader.boolean(object["writeProtected"], ScenarioReader::join(path, "writeProtected"));
         if (!flag)
             return false;
         disc.writeProtected = *flag;
     }
     if (object.contains("label")) {
-        const auto label = reader.string(object["label"], Reader::join(path, "label"));
+        const auto label = reader.string(object["label"], ScenarioReader::join(path, "label"));
         if (!label)
             return false;
         if (label->size() > 32) {
-            reader.fail(Reader::join(path, "label"), "a volume label has at most 32 characters");
+            reader.fail(ScenarioReader::join(path, "label"),
+                        "a volume label has at most 32 characters");
             return false;
         }
         disc.label = *label;
     }
     if (object.contains("image")) {
-        const auto image = reader.string(object["image"], Reader::join(path, "image"));
+        const auto image = reader.string(object["image"], ScenarioReader::join(path, "image"));
         if (!image)
             return false;
         disc.image = *image;
+    }
+    if (object.contains("eraseSpeedKBps")) {
+        const std::string speedPath = ScenarioReader::join(path, "eraseSpeedKBps");
+        const QJsonValue value = object["eraseSpeedKBps"];
+        if (value == QJsonValue("typical")) {
+            disc.eraseSpeedKBps = defaultEraseSpeed(disc.profile);
+            if (disc.eraseSpeedKBps == 0) {
+                reader.fail(speedPath, "no typical erase speed for " + profileName(disc.profile) +
+                                           " discs; give a number in kB/s");
+                return false;
+            }
+        } else {
+            const auto speed = reader.integer(value, speedPath, 1e6);
+            if (!speed)
+                return false;
+            if (*speed == 0) {
+                reader.fail(speedPath, "a speed must be above 0");
+                return false;
+            }
+            disc.eraseSpeedKBps = unsigned(*speed);
+        }
     }
     if (!disc.label.empty() && !disc.image.empty()) {
         reader.fail(path, "give either \"label\" or \"image\", not both");
@@ -385,7 +224,7 @@ bool parseDisc(Reader &reader, const QJsonObject &object, const std::string &pat
             disc.capacityBlocks = std::max(disc.capacityBlocks, disc.usedBlocks);
     }
     if (disc.usedBlocks > disc.capacityBlocks) {
-        reader.fail(Reader::join(path, "usedBytes"), "larger than the disc's capacity");
+        reader.fail(ScenarioReader::join(path, "usedBytes"), "larger than the disc's capacity");
         return false;
     }
     disc.sessions = std::min(disc.sessions, std::max(1u, disc.tracks));
@@ -393,14 +232,15 @@ bool parseDisc(Reader &reader, const QJsonObject &object, const std::string &pat
     return true;
 }
 
-bool parseFaults(Reader &reader, const QJsonObject &object, const std::string &path, Faults &faults)
+bool parseFaults(ScenarioReader &reader, const QJsonObject &object, const std::string &path,
+                 Faults &faults)
 {
     if (!reader.checkKeys(object, path,
                           {"open", "readOnly", "notReady", "sense", "blankFailsAt",
                            "blankFailSense", "ejectFails", "lockFails", "blankRefused",
                            "vanishAfter", "garbage", "progress"}))
         return false;
-    const auto key = [&](const char *name) { return Reader::join(path, name); };
+    const auto key = [&](const char *name) { return ScenarioReader::join(path, name); };
     if (object.contains("open")) {
         const auto code = osErrorCode(reader, object["open"], key("open"));
         if (!code)
@@ -419,7 +259,7 @@ bool parseFaults(Reader &reader, const QJsonObject &object, const std::string &p
     if (object.contains("sense")) {
         if (!object["sense"].isArray()) {
             reader.fail(key("sense"),
-                        "expected an array, found " + Reader::typeName(object["sense"]));
+                        "expected an array, found " + ScenarioReader::typeName(object["sense"]));
             return false;
         }
         const QJsonArray list = object["sense"].toArray();
@@ -431,34 +271,36 @@ bool parseFaults(Reader &reader, const QJsonObject &object, const std::string &p
                 return false;
             Injection injection;
             if (item->contains("opcode") && (*item)["opcode"] != QJsonValue("any")) {
-                const auto opcode =
-                    reader.integer((*item)["opcode"], Reader::join(itemPath, "opcode"), 255);
+                const auto opcode = reader.integer((*item)["opcode"],
+                                                   ScenarioReader::join(itemPath, "opcode"), 255);
                 if (!opcode)
                     return false;
                 injection.opcode = int(*opcode);
             }
             if (item->contains("timeout")) {
                 const auto flag =
-                    reader.boolean((*item)["timeout"], Reader::join(itemPath, "timeout"));
+                    reader.boolean((*item)["timeout"], ScenarioReader::join(itemPath, "timeout"));
                 if (!flag)
                     return false;
                 injection.timeout = *flag;
             }
             if (item->contains("sense")) {
-                const auto sense = reader.sense((*item)["sense"], Reader::join(itemPath, "sense"));
+                const auto sense =
+                    reader.sense((*item)["sense"], ScenarioReader::join(itemPath, "sense"));
                 if (!sense)
                     return false;
                 injection.sense = *sense;
             } else if (!injection.timeout) {
-                reader.fail(Reader::join(itemPath, "sense"), "missing (e.g. \"03/11/00\")");
+                reader.fail(ScenarioReader::join(itemPath, "sense"), "missing (e.g. \"03/11/00\")");
                 return false;
             }
             if (item->contains("mode")) {
-                const auto mode = reader.string((*item)["mode"], Reader::join(itemPath, "mode"));
+                const auto mode =
+                    reader.string((*item)["mode"], ScenarioReader::join(itemPath, "mode"));
                 if (!mode)
                     return false;
                 if (*mode != "once" && *mode != "always") {
-                    reader.fail(Reader::join(itemPath, "mode"),
+                    reader.fail(ScenarioReader::join(itemPath, "mode"),
                                 "\"" + *mode + "\" is not one of once, always");
                     return false;
                 }
@@ -466,7 +308,7 @@ bool parseFaults(Reader &reader, const QJsonObject &object, const std::string &p
             }
             if (item->contains("after")) {
                 const auto after =
-                    reader.integer((*item)["after"], Reader::join(itemPath, "after"), 1e9);
+                    reader.integer((*item)["after"], ScenarioReader::join(itemPath, "after"), 1e9);
                 if (!after)
                     return false;
                 injection.after = *after;
@@ -527,8 +369,8 @@ bool parseFaults(Reader &reader, const QJsonObject &object, const std::string &p
                 faults.garbageOpcodes.insert(int(*opcode));
             }
         } else {
-            reader.fail(key("garbage"),
-                        "expected true or a list of opcodes, found " + Reader::typeName(garbage));
+            reader.fail(key("garbage"), "expected true or a list of opcodes, found " +
+                                            ScenarioReader::typeName(garbage));
             return false;
         }
     }
@@ -551,15 +393,99 @@ bool parseFaults(Reader &reader, const QJsonObject &object, const std::string &p
     return true;
 }
 
-bool parseDrive(Reader &reader, const QJsonObject &object, const std::string &path, size_t index,
-                DriveSpec &drive)
+bool parseQuirks(ScenarioReader &reader, const QJsonObject &object, const std::string &path,
+                 Quirks &quirks)
+{
+    if (!reader.checkKeys(object, path,
+                          {"backgroundFormat", "earlyReady", "readySense", "senseFormat",
+                           "deferredErrors", "attentionAfterErase", "certification",
+                           "kernelTimeouts"}))
+        return false;
+    const auto key = [&](const char *name) { return ScenarioReader::join(path, name); };
+    for (const auto &[name, target] : {std::pair{"backgroundFormat", &quirks.backgroundFormat},
+                                       std::pair{"deferredErrors", &quirks.deferredErrors},
+                                       std::pair{"kernelTimeouts", &quirks.kernelTimeouts}}) {
+        if (!object.contains(name))
+            continue;
+        const auto flag = reader.boolean(object[name], key(name));
+        if (!flag)
+            return false;
+        *target = *flag;
+    }
+    if (object.contains("earlyReady")) {
+        const auto seconds = reader.number(object["earlyReady"], key("earlyReady"), 0, 1e7);
+        if (!seconds)
+            return false;
+        quirks.earlyReadySeconds = *seconds;
+    }
+    if (object.contains("readySense")) {
+        const auto sense = reader.sense(object["readySense"], key("readySense"));
+        if (!sense)
+            return false;
+        if (sense->key > 1) {
+            reader.fail(key("readySense"),
+                        "a ready unit reports sense key 0 (NO SENSE) or 1 (RECOVERED ERROR)");
+            return false;
+        }
+        quirks.readySense = sense;
+    }
+    if (object.contains("senseFormat")) {
+        const auto format = reader.string(object["senseFormat"], key("senseFormat"));
+        if (!format)
+            return false;
+        if (*format != "fixed" && *format != "descriptor") {
+            reader.fail(key("senseFormat"), "\"" + *format + "\" is not one of fixed, descriptor");
+            return false;
+        }
+        quirks.descriptorSense = *format == "descriptor";
+    }
+    if (object.contains("attentionAfterErase")) {
+        const auto sense = reader.sense(object["attentionAfterErase"], key("attentionAfterErase"));
+        if (!sense)
+            return false;
+        if (sense->key != 6) {
+            reader.fail(key("attentionAfterErase"), "a unit attention has sense key 6");
+            return false;
+        }
+        quirks.attentionAfterErase = sense;
+    }
+    if (object.contains("certification")) {
+        const QJsonValue value = object["certification"];
+        if (!value.isArray()) {
+            reader.fail(key("certification"),
+                        "expected an array of \"full\" and \"quick\", found " +
+                            ScenarioReader::typeName(value));
+            return false;
+        }
+        quirks.certifyFull = quirks.certifyQuick = false;
+        const QJsonArray list = value.toArray();
+        for (qsizetype i = 0; i < list.size(); ++i) {
+            const std::string itemPath = key("certification") + "[" + std::to_string(i) + "]";
+            const auto mode = reader.string(list[i], itemPath);
+            if (!mode)
+                return false;
+            if (*mode == "full")
+                quirks.certifyFull = true;
+            else if (*mode == "quick")
+                quirks.certifyQuick = true;
+            else {
+                reader.fail(itemPath, "\"" + *mode + "\" is not one of full, quick");
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool parseDrive(ScenarioReader &reader, const QJsonObject &object, const std::string &path,
+                size_t index, DriveSpec &drive)
 {
     if (!reader.checkKeys(object, path,
                           {"model", "vendor", "product", "revision", "address", "systemNumber",
                            "bufferKiB", "profiles", "features", "speeds", "speedRule", "region",
-                           "tray", "mounted", "disc", "timing", "faults"}))
+                           "tray", "mounted", "disc", "timing", "faults", "quirks"}))
         return false;
-    const auto key = [&](const char *name) { return Reader::join(path, name); };
+    const auto key = [&](const char *name) { return ScenarioReader::join(path, name); };
 
     std::string model = "dvd-writer";
     if (object.contains("model")) {
@@ -635,7 +561,7 @@ bool parseDrive(Reader &reader, const QJsonObject &object, const std::string &pa
     if (object.contains("profiles")) {
         if (!object["profiles"].isArray()) {
             reader.fail(key("profiles"),
-                        "expected an array, found " + Reader::typeName(object["profiles"]));
+                        "expected an array, found " + ScenarioReader::typeName(object["profiles"]));
             return false;
         }
         drive.profiles.clear();
@@ -654,7 +580,7 @@ bool parseDrive(Reader &reader, const QJsonObject &object, const std::string &pa
     if (object.contains("features")) {
         if (!object["features"].isArray()) {
             reader.fail(key("features"),
-                        "expected an array, found " + Reader::typeName(object["features"]));
+                        "expected an array, found " + ScenarioReader::typeName(object["features"]));
             return false;
         }
         std::set<uint16_t> features;
@@ -685,7 +611,8 @@ bool parseDrive(Reader &reader, const QJsonObject &object, const std::string &pa
                  {std::pair{"read", &set.read}, std::pair{"write", &set.write}}) {
                 if (!entry->contains(name))
                     continue;
-                const auto list = speedList(reader, (*entry)[name], Reader::join(itemPath, name));
+                const auto list =
+                    speedList(reader, (*entry)[name], ScenarioReader::join(itemPath, name));
                 if (!list)
                     return false;
                 *target = *list;
@@ -721,7 +648,7 @@ bool parseDrive(Reader &reader, const QJsonObject &object, const std::string &pa
                 if (!region->contains(name))
                     continue;
                 const auto value =
-                    reader.integer((*region)[name], Reader::join(key("region"), name), max);
+                    reader.integer((*region)[name], ScenarioReader::join(key("region"), name), max);
                 if (!value)
                     return false;
                 *target = uint8_t(*value);
@@ -748,18 +675,20 @@ bool parseDrive(Reader &reader, const QJsonObject &object, const std::string &pa
         const auto timing = reader.object(object["timing"], key("timing"));
         if (!timing || !reader.checkKeys(*timing, key("timing"),
                                          {"commandMs", "blankFastSeconds", "blankFullSeconds",
-                                          "formatFastSeconds", "formatFullSeconds"}))
+                                          "formatFastSeconds", "formatFullSeconds",
+                                          "formatForegroundSeconds"}))
             return false;
         for (const auto &[name, target] :
              {std::pair{"commandMs", &drive.timing.commandLatencyMs},
               std::pair{"blankFastSeconds", &drive.timing.blankFastSeconds},
               std::pair{"blankFullSeconds", &drive.timing.blankFullSeconds},
               std::pair{"formatFastSeconds", &drive.timing.formatFastSeconds},
-              std::pair{"formatFullSeconds", &drive.timing.formatFullSeconds}}) {
+              std::pair{"formatFullSeconds", &drive.timing.formatFullSeconds},
+              std::pair{"formatForegroundSeconds", &drive.timing.formatForegroundSeconds}}) {
             if (!timing->contains(name))
                 continue;
             const auto value =
-                reader.number((*timing)[name], Reader::join(key("timing"), name), 0, 1e7);
+                reader.number((*timing)[name], ScenarioReader::join(key("timing"), name), 0, 1e7);
             if (!value)
                 return false;
             *target = *value;
@@ -768,6 +697,11 @@ bool parseDrive(Reader &reader, const QJsonObject &object, const std::string &pa
     if (object.contains("faults")) {
         const auto faults = reader.object(object["faults"], key("faults"));
         if (!faults || !parseFaults(reader, *faults, key("faults"), drive.faults))
+            return false;
+    }
+    if (object.contains("quirks")) {
+        const auto quirks = reader.object(object["quirks"], key("quirks"));
+        if (!quirks || !parseQuirks(reader, *quirks, key("quirks"), drive.quirks))
             return false;
     }
     return true;
@@ -789,92 +723,6 @@ std::string positionOf(const std::string &text, int offset)
 
 } // namespace
 
-std::optional<uint16_t> profileFromName(const std::string &name)
-{
-    for (const auto &entry : KProfiles)
-        if (name == entry.name)
-            return entry.profile;
-    return std::nullopt;
-}
-
-std::string profileName(uint16_t profile)
-{
-    for (const auto &entry : KProfiles)
-        if (entry.profile == profile)
-            return entry.name;
-    char text[16];
-    std::snprintf(text, sizeof text, "%04Xh", profile);
-    return text;
-}
-
-uint32_t defaultCapacityBlocks(uint16_t profile)
-{
-    switch (profile) {
-    case 0x08:
-    case 0x09:
-    case 0x0A:
-    case 0x20:
-    case 0x21:
-    case 0x22:
-        return 359849;
-    case 0x11:
-        return 2298496;
-    case 0x12:
-        return 2236704;
-    case 0x15:
-    case 0x2B:
-        return 4171712;
-    case 0x2A:
-        return 4173824;
-    case 0x40:
-    case 0x41:
-    case 0x42:
-        return 12219392;
-    case 0x43:
-        return 11826176;
-    default:
-        return 2295104;
-    }
-}
-
-SpeedSet defaultSpeeds(uint16_t profile)
-{
-    switch (profile) {
-    case 0x08:
-        return {{1764, 4234, 7056}, {}};
-    case 0x09:
-        return {{1764, 4234, 7056}, {2822, 4234, 7056, 8467}};
-    case 0x0A:
-    case 0x22:
-        return {{1764, 4234, 7056}, {706, 1764, 2822, 4234}};
-    case 0x10:
-        return {{5540, 11080, 22160}, {}};
-    case 0x11:
-    case 0x1B:
-        return {{5540, 11080, 22160}, {5540, 11080, 22160}};
-    case 0x12:
-        return {{2770, 4155, 6925}, {2770, 4155, 6925}};
-    case 0x13:
-    case 0x14:
-        return {{5540, 11080}, {2770, 5540, 8310}};
-    case 0x1A:
-    case 0x2A:
-        return {{5540, 11080}, {3324, 5540, 11080}};
-    case 0x15:
-    case 0x2B:
-        return {{5540, 11080}, {3324, 5540, 11080}};
-    case 0x40:
-        return {{4496, 8991, 17982}, {}};
-    case 0x41:
-    case 0x42:
-        return {{4496, 8991, 17982}, {4496, 8991, 17982}};
-    case 0x43:
-        return {{4496, 8991}, {4496, 8991}};
-    default:
-        return {{1764}, {}};
-    }
-}
-
 std::optional<BaySpec> parseScenario(const std::string &json, const std::string &source,
                                      std::string &error)
 {
@@ -886,7 +734,7 @@ std::optional<BaySpec> parseScenario(const std::string &json, const std::string 
                 parseError.errorString().toStdString();
         return std::nullopt;
     }
-    Reader reader(source);
+    ScenarioReader reader(source);
     BaySpec bay;
     const auto top = reader.object(
         document.isObject() ? QJsonValue(document.object()) : QJsonValue(document.array()), "");
@@ -896,10 +744,10 @@ std::optional<BaySpec> parseScenario(const std::string &json, const std::string 
                 bay.timeFactor = *factor;
         }
         if (!top->contains("drives") || !(*top)["drives"].isArray()) {
-            reader.fail("drives",
-                        top->contains("drives")
-                            ? "expected an array, found " + Reader::typeName((*top)["drives"])
-                            : std::string("missing (an array of drives)"));
+            reader.fail("drives", top->contains("drives")
+                                      ? "expected an array, found " +
+                                            ScenarioReader::typeName((*top)["drives"])
+                                      : std::string("missing (an array of drives)"));
         } else {
             const QJsonArray drives = (*top)["drives"].toArray();
             for (qsizetype i = 0; i < drives.size() && !reader.failed(); ++i) {

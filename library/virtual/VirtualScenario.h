@@ -63,8 +63,9 @@ struct DiscSpec
     unsigned tracks = 1;
     unsigned sessions = 1;
     bool writeProtected = false;
-    std::string label; // synthesized ISO 9660 volume identifier
-    std::string image; // file whose content the disc holds
+    std::string label;           // synthesized ISO 9660 volume identifier
+    std::string image;           // file whose content the disc holds
+    unsigned eraseSpeedKBps = 0; // certification and full blanks; 0: the write speed
 };
 
 struct SpeedSet
@@ -89,6 +90,22 @@ struct Timing
     double blankFullSeconds = -1; // < 0: capacity / write speed
     double formatFastSeconds = 90;
     double formatFullSeconds = -1;
+    double formatForegroundSeconds = 3; // background formatting: until the drive is ready again
+};
+
+// How a real drive departs from the tidy emulator; every quirk is off unless a
+// scenario turns it on.
+struct Quirks
+{
+    bool backgroundFormat = false;   // DVD+RW FORMAT 26h goes on in the background
+    double earlyReadySeconds = 0;    // TUR GOOD over the last seconds of an Immed erase job
+    std::optional<Sense> readySense; // TUR on a ready unit: CHECK CONDITION with key 0 or 1
+    bool descriptorSense = false;    // sense data as 72h (73h deferred)
+    bool deferredErrors = false;     // a failing Immed erase job reports 71h/73h
+    std::optional<Sense> attentionAfterErase;
+    bool certifyFull = true;     // feature 0023h Cert: FORMAT 30h sub-type 10b
+    bool certifyQuick = true;    // feature 0023h QCert: FORMAT 30h sub-type 11b
+    bool kernelTimeouts = false; // a blocking BLANK/FORMAT outlasting its time-out fails
 };
 
 struct Faults
@@ -132,6 +149,7 @@ struct DriveSpec
     std::string mountPoint;
     Timing timing;
     Faults faults;
+    Quirks quirks;
 };
 
 struct BaySpec
@@ -152,5 +170,8 @@ std::string profileName(uint16_t profile);
 // Defaults of a medium: capacity in blocks and the speeds drives offer for it.
 uint32_t defaultCapacityBlocks(uint16_t profile);
 SpeedSet defaultSpeeds(uint16_t profile);
+// kB/s at which such a disc typically erases itself ("typical" in scenarios;
+// CD speeds in MMC units: 176.4 kB/s = 1x); 0 where the medium has none.
+unsigned defaultEraseSpeed(uint16_t profile);
 
 } // namespace blankora::virtualbay
