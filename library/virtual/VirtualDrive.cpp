@@ -128,6 +128,7 @@ bool VirtualDrive::prepare(std::string &error)
     }
     if (!FDisc)
         return true;
+    FReadyAt = FClock->now() + FSpec.faults.becomingReadySeconds;
     const std::string content = FTrayOpen ? FStash : FNode;
     if (!FDisc->image.empty()) {
         std::error_code copyError;
