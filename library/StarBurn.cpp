@@ -269,6 +269,19 @@ EXCEPTION_NUMBER StarBurn_CdvdBurnerGrabber_CreateEx(void **handle, char *except
                         });
 }
 
+EXCEPTION_NUMBER StarBurn_CdvdBurnerGrabber_GetMountPoint(void *handle, char *mountPoint)
+{
+    if (mountPoint == nullptr)
+        return EN_INVALID_PARAMETER;
+    mountPoint[0] = '\0';
+    std::shared_ptr<DeviceObject> object = Session::instance().find(handle);
+    std::shared_ptr<blankora::library::ProviderAccess> provider = Session::instance().provider();
+    if (!object || !provider)
+        return EN_INVALID_PARAMETER;
+    copyText(mountPoint, STARBURN_NAME_BUFFER_SIZE, provider->mountPoint(object->node()));
+    return EN_SUCCESS;
+}
+
 void StarBurn_Destroy(void **handle)
 {
     if (handle == nullptr)

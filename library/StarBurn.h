@@ -262,6 +262,10 @@ EXCEPTION_NUMBER StarBurn_CdvdBurnerGrabber_Release(void *handle, STARBURN_ERROR
  * the drive reports an error. */
 EXCEPTION_NUMBER StarBurn_CdvdBurnerGrabber_Blank(void *handle, STARBURN_ERROR_BLOCK,
                                                   ERASE_TYPE eraseType);
+/* The mount point of the loaded disc (NAME_BUFFER_SIZE bytes), or "" when it
+ * is not mounted. Blank refuses a mounted disc; this lets a caller say so
+ * before it gets that far. */
+EXCEPTION_NUMBER StarBurn_CdvdBurnerGrabber_GetMountPoint(void *handle, char *mountPoint);
 /* Fails with EN_DEVICE_BUSY while a Blank runs on the handle. */
 EXCEPTION_NUMBER StarBurn_CdvdBurnerGrabber_Eject(void *handle, STARBURN_ERROR_BLOCK);
 /* Makes a running Blank on this handle return EN_CANCELLED at its next poll
