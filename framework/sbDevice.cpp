@@ -5,7 +5,22 @@
 #include "platform/sbVolumeLabel.h"
 #include "util/sbUtils.h"
 
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
 namespace {
+
+// System status of a CHECK CONDITION: 0x00KKAAQQ.
+constexpr uint32_t SenseBecomingReady = 0x020401;
+constexpr uint32_t SenseTrayOpen = 0x023A02;
+constexpr uint32_t SenseNoMediumMask = 0xFFFF00;
+constexpr uint32_t SenseNoMedium = 0x023A00;
+constexpr uint32_t SenseNotReadyMask = 0xFF0000;
+constexpr uint32_t SenseNotReady = 0x020000;
+// A disc that goes in spins up for some seconds; longer than this is a fault.
+constexpr auto BecomingReadyLimit = std::chrono::seconds(20);
+constexpr auto BecomingReadyPoll = std::chrono::milliseconds(100);
 
 // The library's error block, passed to every call that reports a failure text.
 struct TErrorBlock
@@ -24,6 +39,19 @@ void LogScanLine(const QString &Text) noexcept
             GLogger->Log(Text, 0);
     } catch (...) {
         // An unwritable diagnostic log must not end a scan half-way.
+    }
+}
+
+TsbDriveState StateOfRefusedOpen(uint32_t Status)
+{
+    switch (Status) {
+    case EACCES:
+    case EPERM:
+        return dsNoAccess;
+    case EBUSY:
+        return dsInUse;
+    default:
+        return dsUsable;
     }
 }
 
@@ -141,11 +169,34 @@ void ReadDeviceInformation(void *Grabber, TsbDeviceItem &Item, const TsbDeviceLi
             Item.ReadModes[I] = R[I] != 0;
     }
 
-    LogScanLine(QStringLiteral("CdvdBurnerGrabber_TestUnitReady"));
-    const bool Ready =
-        StarBurn_CdvdBurnerGrabber_TestUnitReady(Grabber, E.Text, sizeof(E.Text), &E.SystemError,
-                                                 &E.FailureInfo) == EN_SUCCESS;
+    const auto TestUnitReady = [&] {
+        LogScanLine(QStringLiteral("CdvdBurnerGrabber_TestUnitReady"));
+        return StarBurn_CdvdBurnerGrabber_TestUnitReady(
+                   Grabber, E.Text, sizeof(E.Text), &E.SystemError, &E.FailureInfo) == EN_SUCCESS;
+    };
+    bool Ready = TestUnitReady();
+    if (!Ready && E.SystemError == SenseBecomingReady && !List.Cancelled.load()) {
+        // A disc that has just gone in: wait for it, as long as nobody cancels.
+        if (List.OnWaitForDisc)
+            List.OnWaitForDisc(Item.Product.isEmpty() ? Item.DriveLetter : Item.Product);
+        const auto Limit = std::chrono::steady_clock::now() + BecomingReadyLimit;
+        while (!Ready && E.SystemError == SenseBecomingReady && !List.Cancelled.load() &&
+               std::chrono::steady_clock::now() < Limit) {
+            std::this_thread::sleep_for(BecomingReadyPoll);
+            Ready = TestUnitReady();
+        }
+        if (List.OnWaitForDisc)
+            List.OnWaitForDisc(QString());
+    }
     Item.DiscType = DISC_TYPE_NO_MEDIA;
+    if (!Ready) {
+        if (E.SystemError == SenseTrayOpen)
+            Item.State = dsTrayOpen;
+        else if ((E.SystemError & SenseNoMediumMask) == SenseNoMedium)
+            Item.State = dsNoDisc;
+        else if ((E.SystemError & SenseNotReadyMask) == SenseNotReady)
+            Item.State = dsNotReady;
+    }
 
     if (Ready && !List.Cancelled.load()) {
         LogScanLine(QStringLiteral("CdvdBurnerGrabber_GetInsertedDiscType"));

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -23,6 +24,17 @@ struct TsbWriteModes
 {
     std::array<bool, 4> Modes{true, true, true, true};
     bool MediaFormat6 = false;
+};
+
+// What keeps a drive from being used as the scan found it.
+enum TsbDriveState : uint8_t
+{
+    dsUsable = 0,
+    dsNoAccess = 1, // the node refuses this user (EACCES, EPERM)
+    dsInUse = 2,    // another program holds the drive (EBUSY)
+    dsNoDisc = 3,
+    dsTrayOpen = 4,
+    dsNotReady = 5 // the disc did not become ready
 };
 
 // One CD/DVD device as a scan found it: identity, address or system name,
@@ -49,6 +61,7 @@ struct TsbDeviceItem
     std::array<bool, 6> ReadModes{};
     TsbWriteModes WriteModes;
     TsbDVDRPC DVDRPC;
+    TsbDriveState State = dsUsable;
 
     // Media-format flag N as the library numbers it (1 to 10).
     bool MediaFormatFlag(int N) const;
@@ -81,6 +94,9 @@ public:
     TsbTransportType TransportType = ttSpti;
     // Written by the user-interface thread while the scan thread reads it.
     std::atomic<bool> Cancelled{false};
+    // Called on the scan thread when it starts waiting for a disc to become
+    // ready (with the drive's name) and when the wait ends (with an empty text).
+    std::function<void(const QString &)> OnWaitForDisc;
 
 private:
     std::vector<std::unique_ptr<TsbDeviceItem>> FItems;
@@ -89,6 +105,10 @@ private:
 // A diagnostic log line written during a scan; a log file that cannot be
 // written must not end the scan half-way, so failures are dropped.
 void LogScanLine(const QString &Text) noexcept;
+
+// The state of a drive whose open was refused with this system status, or
+// dsUsable when the status does not say the drive is there.
+TsbDriveState StateOfRefusedOpen(uint32_t Status);
 
 // The device's block node under SPTI (by system name) or ASPI (by address);
 // empty when the library cannot name it.

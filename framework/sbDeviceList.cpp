@@ -56,6 +56,21 @@ void TsbDeviceFinder::FindDevices(bool ShowProgress)
     WaitForThread();
     FDevices.Clear();
     FDevices.TransportType = FTransportType;
+    FDevices.OnWaitForDisc = [this](const QString &Drive) {
+        QMetaObject::invokeMethod(
+            &FNotifier,
+            [this, Drive] {
+                if (FProgressForm)
+                    FProgressForm->SetInfoText(
+                        Drive.isEmpty()
+                            ? FInfoText
+                            : QCoreApplication::translate(
+                                  "TsbDeviceFinder",
+                                  "Waiting up to 20 seconds for the disc in %1 to become ready.")
+                                  .arg(Drive));
+            },
+            Qt::QueuedConnection);
+    };
 
     auto Thread = std::make_unique<TsbDeviceFinderThread>(&FDevices);
     Thread->SetOnTerminate([this](TsbDeviceFinderThread *Sender) {
@@ -162,7 +177,8 @@ void TsbDeviceFinderThread::Execute()
                                                     nullptr, nullptr, Name.constData(), 1);
             if (Grabber != nullptr)
                 StarBurn_Destroy(&Grabber);
-            if (Code != EN_SUCCESS)
+            // A drive that refuses to be opened is listed all the same, with the reason.
+            if (Code != EN_SUCCESS && StateOfRefusedOpen(Status) == dsUsable)
                 continue;
             HandleDeviceFound(FDevices, nullptr, Name.constData());
         }
@@ -206,6 +222,11 @@ void HandleDeviceFound(TsbDeviceList *List, const STARBURN_DEVICE_ADDRESS *Addre
                     StarBurn_Destroy(&Grabber);
                 LogScanLine(LibraryFailureText(
                     QStringLiteral("StarBurn_CdvdBurnerGrabber_Create()"), Code, Status, Text));
+                if (Added != nullptr && StateOfRefusedOpen(Status) != dsUsable) {
+                    Added->TransportType = ttAspi;
+                    Added->State = StateOfRefusedOpen(Status);
+                    Added->DriveLetter = ResolveDriveLetter(&DeviceAddress, nullptr);
+                }
             } else {
                 LogScanLine(QStringLiteral("CdvdBurnerGrabber_Create (after create): PortID:%1,"
                                            "BusID:%2,TargetID:%3,LUN:%4")
@@ -229,6 +250,12 @@ void HandleDeviceFound(TsbDeviceList *List, const STARBURN_DEVICE_ADDRESS *Addre
                     StarBurn_Destroy(&Grabber);
                 LogScanLine(LibraryFailureText(
                     QStringLiteral("StarBurn_CdvdBurnerGrabber_CreateEx()"), Code, Status, Text));
+                if (StateOfRefusedOpen(Status) != dsUsable) {
+                    TsbDeviceItem *Refused = List->Add();
+                    Refused->DeviceName = QString::fromLocal8Bit(Name);
+                    Refused->State = StateOfRefusedOpen(Status);
+                    Refused->DriveLetter = ResolveDriveLetter(nullptr, Name);
+                }
             } else {
                 Added = List->Add();
                 Added->DeviceName = QString::fromLocal8Bit(Name);

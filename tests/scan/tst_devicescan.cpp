@@ -252,9 +252,9 @@ void TestDeviceScan::failedOpen_data()
 {
     QTest::addColumn<int>("Transport");
     QTest::addColumn<QStringList>("Expected");
-    // By address the record stays with only its address; by name it is left out.
+    // The drive that refuses to be opened stays, with its node and the reason.
     QTest::newRow("aspi") << int(ttAspi) << QStringList({"", "Virtual Open"});
-    QTest::newRow("spti") << int(ttSpti) << QStringList({"Virtual Open"});
+    QTest::newRow("spti") << int(ttSpti) << QStringList({"", "Virtual Open"});
 }
 
 void TestDeviceScan::failedOpen()
@@ -268,6 +268,8 @@ void TestDeviceScan::failedOpen()
 
     const TsbDeviceList &List = *Finder.Devices();
     QCOMPARE(Products(List), Expected);
+    QCOMPARE(int(List.Items(0)->State), int(dsNoAccess));
+    QVERIFY(List.Items(0)->DriveLetter.endsWith(QStringLiteral("/sr0")));
     if (Transport == ttAspi) {
         const TsbDeviceItem &Locked = *List.Items(0);
         QVERIFY(Locked.Address.IsValid);
@@ -403,11 +405,13 @@ void TestDeviceScan::aspiScan_writesDiagnosticLines()
              qPrintable(Lines.value(2)));
     QVERIFY(Lines.value(2).contains(QStringLiteral(", status ")));
     QVERIFY(Lines.value(2).contains(QStringLiteral(", text \"")));
-    QCOMPARE(Lines.value(3), QStringLiteral("CdvdBurnerGrabber_Create (before create)"));
-    QCOMPARE(Lines.value(4), QStringLiteral("CdvdBurnerGrabber_Create (after create): "
+    // The refused drive's node is looked up for its row.
+    QCOMPARE(Lines.value(3), QStringLiteral("GetDeviceNameByDeviceAddress"));
+    QCOMPARE(Lines.value(4), QStringLiteral("CdvdBurnerGrabber_Create (before create)"));
+    QCOMPARE(Lines.value(5), QStringLiteral("CdvdBurnerGrabber_Create (after create): "
                                             "PortID:3,BusID:0,TargetID:2,LUN:0"));
-    QCOMPARE(Lines.value(5), QStringLiteral("GetDeviceNameByDeviceAddress"));
-    QCOMPARE(Lines.value(6), QStringLiteral("CdvdBurnerGrabber_GetDeviceInformation"));
+    QCOMPARE(Lines.value(6), QStringLiteral("GetDeviceNameByDeviceAddress"));
+    QCOMPARE(Lines.value(7), QStringLiteral("CdvdBurnerGrabber_GetDeviceInformation"));
     QCOMPARE(Lines.last(), QStringLiteral("Destroy: Grabber"));
     // The empty DVD writer's region state is read although no disc is in it.
     QVERIFY(Lines.contains(QStringLiteral("CdvdBurnerGrabber_GetRPC")));
