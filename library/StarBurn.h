@@ -198,6 +198,11 @@ EXCEPTION_NUMBER StarBurn_GetDeviceNameByDeviceAddress(uint8_t portId, uint8_t b
 /* "\\.\" followed by the device node of the device with this system name (CdRomN). */
 EXCEPTION_NUMBER StarBurn_GetDeviceNameBySystemName(const char *systemName,
                                                     char *deviceName /* NAME_BUFFER_SIZE */);
+/* Vendor and product of the device with this system name (CdRomN) as the
+ * system lists it, without opening it (NAME_BUFFER_SIZE bytes each; "" where
+ * not known): a device that refuses to be opened can still be named. */
+EXCEPTION_NUMBER StarBurn_GetDeviceIdentityBySystemName(const char *systemName, char *vendor,
+                                                        char *product);
 /* Non-zero: GetTOCInformation reads only the track list; 0 (the default):
  * it also reads the full TOC for each track's session. */
 void StarBurn_SetFastReadTOC(uint8_t fast);

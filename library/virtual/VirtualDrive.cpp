@@ -187,6 +187,8 @@ transport::DeviceEntry VirtualDrive::entry() const
     entry.target = FSpec.target;
     entry.lun = FSpec.lun;
     entry.node = FNode;
+    entry.vendor = FSpec.vendor;
+    entry.product = FSpec.product;
     return entry;
 }
 
