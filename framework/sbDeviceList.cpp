@@ -3,6 +3,7 @@
 #include "framework/sbBurner.h"
 #include "framework/sbCallBack.h"
 #include "framework/sbEventWait.h"
+#include "util/sbUtils.h"
 
 #include <QCoreApplication>
 
@@ -18,6 +19,20 @@ constexpr int WaitSliceMs = 80;
 constexpr int SptiNameCount = 21;
 // Shown in a failure text when the library leaves the status unset.
 constexpr uint32_t StatusUnset = 31;
+
+// Vendor and product of a drive that cannot be opened, as the system lists it.
+void ReadListedIdentity(TsbDeviceItem &Item, const char *SystemName)
+{
+    if (SystemName == nullptr)
+        return;
+    char Vendor[STARBURN_NAME_BUFFER_SIZE] = {};
+    char Product[STARBURN_NAME_BUFFER_SIZE] = {};
+    LogScanLine(QStringLiteral("GetDeviceIdentityBySystemName"));
+    if (StarBurn_GetDeviceIdentityBySystemName(SystemName, Vendor, Product) != EN_SUCCESS)
+        return;
+    Item.Vendor = TextFromChars(Vendor);
+    Item.Product = TextFromChars(Product);
+}
 
 } // namespace
 
@@ -226,6 +241,7 @@ void HandleDeviceFound(TsbDeviceList *List, const STARBURN_DEVICE_ADDRESS *Addre
                     Added->TransportType = ttAspi;
                     Added->State = StateOfRefusedOpen(Status);
                     Added->DriveLetter = ResolveDriveLetter(&DeviceAddress, nullptr);
+                    ReadListedIdentity(*Added, Name);
                 }
             } else {
                 LogScanLine(QStringLiteral("CdvdBurnerGrabber_Create (after create): PortID:%1,"
@@ -255,6 +271,7 @@ void HandleDeviceFound(TsbDeviceList *List, const STARBURN_DEVICE_ADDRESS *Addre
                     Refused->DeviceName = QString::fromLocal8Bit(Name);
                     Refused->State = StateOfRefusedOpen(Status);
                     Refused->DriveLetter = ResolveDriveLetter(nullptr, Name);
+                    ReadListedIdentity(*Refused, Name);
                 }
             } else {
                 Added = List->Add();

@@ -159,10 +159,10 @@ void TestSafety::chosenDriveGoneStopsNext_data()
     const QString DeniedEnd = QStringLiteral("sudo adduser $USER cdrom, then log out and log in "
                                              "again.");
     QTest::newRow("spti, cannot be opened")
-        << int(ttSpti) << "Virtual DVD-RW" << EACCES << Denied + "CdRom1 (" << DeniedEnd;
+        << int(ttSpti) << "Virtual DVD-RW" << EACCES << Denied + "Virtual DVD-RW (" << DeniedEnd;
     QTest::newRow("aspi, vanished") << int(ttAspi) << "Virtual DVD-RW" << 0 << Gone << GoneEnd;
     QTest::newRow("aspi, cannot be opened")
-        << int(ttAspi) << "Virtual DVD-RW" << EACCES << Denied << DeniedEnd;
+        << int(ttAspi) << "Virtual DVD-RW" << EACCES << Denied + "Virtual DVD-RW (" << DeniedEnd;
     // With a disc listed, the drive is opened for the erase straight away.
     const QString OpenEnd =
         QStringLiteral("). Check that it is connected, click Refresh and choose a drive again.");

@@ -253,8 +253,8 @@ void TestDeviceScan::failedOpen_data()
     QTest::addColumn<int>("Transport");
     QTest::addColumn<QStringList>("Expected");
     // The drive that refuses to be opened stays, with its node and the reason.
-    QTest::newRow("aspi") << int(ttAspi) << QStringList({"", "Virtual Open"});
-    QTest::newRow("spti") << int(ttSpti) << QStringList({"", "Virtual Open"});
+    QTest::newRow("aspi") << int(ttAspi) << QStringList({"Virtual Locked", "Virtual Open"});
+    QTest::newRow("spti") << int(ttSpti) << QStringList({"Virtual Locked", "Virtual Open"});
 }
 
 void TestDeviceScan::failedOpen()
@@ -276,7 +276,7 @@ void TestDeviceScan::failedOpen()
         QCOMPARE(Locked.Address.PortID, uint8_t(3));
         QCOMPARE(Locked.Address.TargetID, uint8_t(1));
         QCOMPARE(int(Locked.DiscType), int(DISC_TYPE_UNKNOWN));
-        QVERIFY(Locked.Vendor.isEmpty());
+        QCOMPARE(Locked.Vendor, QStringLiteral("BLANKORA"));
     }
 }
 
@@ -405,13 +405,14 @@ void TestDeviceScan::aspiScan_writesDiagnosticLines()
              qPrintable(Lines.value(2)));
     QVERIFY(Lines.value(2).contains(QStringLiteral(", status ")));
     QVERIFY(Lines.value(2).contains(QStringLiteral(", text \"")));
-    // The refused drive's node is looked up for its row.
+    // The refused drive's node and name are looked up for its row.
     QCOMPARE(Lines.value(3), QStringLiteral("GetDeviceNameByDeviceAddress"));
-    QCOMPARE(Lines.value(4), QStringLiteral("CdvdBurnerGrabber_Create (before create)"));
-    QCOMPARE(Lines.value(5), QStringLiteral("CdvdBurnerGrabber_Create (after create): "
+    QCOMPARE(Lines.value(4), QStringLiteral("GetDeviceIdentityBySystemName"));
+    QCOMPARE(Lines.value(5), QStringLiteral("CdvdBurnerGrabber_Create (before create)"));
+    QCOMPARE(Lines.value(6), QStringLiteral("CdvdBurnerGrabber_Create (after create): "
                                             "PortID:3,BusID:0,TargetID:2,LUN:0"));
-    QCOMPARE(Lines.value(6), QStringLiteral("GetDeviceNameByDeviceAddress"));
-    QCOMPARE(Lines.value(7), QStringLiteral("CdvdBurnerGrabber_GetDeviceInformation"));
+    QCOMPARE(Lines.value(7), QStringLiteral("GetDeviceNameByDeviceAddress"));
+    QCOMPARE(Lines.value(8), QStringLiteral("CdvdBurnerGrabber_GetDeviceInformation"));
     QCOMPARE(Lines.last(), QStringLiteral("Destroy: Grabber"));
     // The empty DVD writer's region state is read although no disc is in it.
     QVERIFY(Lines.contains(QStringLiteral("CdvdBurnerGrabber_GetRPC")));
