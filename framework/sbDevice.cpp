@@ -1,5 +1,6 @@
 #include "framework/sbDevice.h"
 
+#include "framework/sbBurner.h"
 #include "framework/sbLog.h"
 #include "platform/sbDeviceNaming.h"
 #include "platform/sbVolumeLabel.h"
@@ -7,6 +8,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 namespace {
@@ -21,6 +23,8 @@ constexpr uint32_t SenseNotReady = 0x020000;
 // A disc that goes in spins up for some seconds; longer than this is a fault.
 constexpr auto BecomingReadyLimit = std::chrono::seconds(20);
 constexpr auto BecomingReadyPoll = std::chrono::milliseconds(100);
+// Shown in a failure text when the library leaves the status unset.
+constexpr uint32_t StatusUnset = 31;
 
 // The library's error block, passed to every call that reports a failure text.
 struct TErrorBlock
@@ -235,4 +239,69 @@ void ReadDeviceInformation(void *Grabber, TsbDeviceItem &Item, const TsbDeviceLi
         for (std::size_t I = 0; I < 5; ++I)
             Item.DVDRPC.Values[I] = QString::number(Rpc[I]);
     }
+}
+
+TsbDiscSpace ReadDiscSpace(const TsbDeviceItem &Item)
+{
+    TsbDiscSpace Space;
+    char Text[STARBURN_EXCEPTION_TEXT_SIZE] = {};
+    uint32_t Status = StatusUnset;
+    CDB_FAILURE_INFORMATION Failure{};
+    void *Grabber = nullptr;
+    EXCEPTION_NUMBER Code;
+    if (Item.TransportType == ttSpti) {
+        const QByteArray Name = Item.DeviceName.toLocal8Bit();
+        LogScanLine(QStringLiteral("CdvdBurnerGrabber_CreateEx"));
+        Code = StarBurn_CdvdBurnerGrabber_CreateEx(&Grabber, Text, sizeof(Text), &Status, &Failure,
+                                                   nullptr, nullptr, Name.constData(), 1);
+        if (Code != EN_SUCCESS)
+            LogScanLine(LibraryFailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_CreateEx()"),
+                                           Code, Status, Text));
+    } else {
+        LogScanLine(QStringLiteral("CdvdBurnerGrabber_Create (before create)"));
+        Code = StarBurn_CdvdBurnerGrabber_Create(
+            &Grabber, Text, sizeof(Text), &Status, &Failure, nullptr, nullptr, Item.Address.PortID,
+            Item.Address.BusID, Item.Address.TargetID, Item.Address.LUN, 1);
+        if (Code != EN_SUCCESS)
+            LogScanLine(LibraryFailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_Create()"),
+                                           Code, Status, Text));
+    }
+    // Without a device object there is nothing to ask: the space stays zero.
+    if (Code != EN_SUCCESS || Grabber == nullptr) {
+        if (Grabber != nullptr) {
+            LogScanLine(QStringLiteral("Destroy: Grabber"));
+            StarBurn_Destroy(&Grabber);
+        }
+        return Space;
+    }
+
+    uint32_t Extra = 0;
+    uint64_t FreeBytes = 0;
+    LogScanLine(QStringLiteral("CdvdBurnerGrabber_GetDiscFreeSpace"));
+    Code = StarBurn_CdvdBurnerGrabber_GetDiscFreeSpace(Grabber, 3, &Extra, &FreeBytes);
+    if (Code != EN_SUCCESS) {
+        LogScanLine(
+            QStringLiteral("StarBurn_CdvdBurnerGrabber_GetDiscFreeSpace() failed, exception %1\"")
+                .arg(Code));
+        FreeBytes = 0;
+        Extra = 0;
+    }
+    uint64_t UsedBytes = 0;
+    std::memset(Text, 0, sizeof(Text));
+    Status = StatusUnset;
+    LogScanLine(QStringLiteral("CdvdBurnerGrabber_GetDiscUsedSpace"));
+    Code = StarBurn_CdvdBurnerGrabber_GetDiscUsedSpace(Grabber, Text, sizeof(Text), &Status,
+                                                       &Failure, &UsedBytes);
+    if (Code != EN_SUCCESS) {
+        LogScanLine(LibraryFailureText(
+            QStringLiteral("StarBurn_CdvdBurnerGrabber_GetDiscUsedSpace()"), Code, Status, Text));
+        UsedBytes = 0;
+    }
+    Space.FreeBytes = FreeBytes;
+    Space.UsedBytes = UsedBytes;
+    Space.TotalBytes = UsedBytes + FreeBytes;
+    Space.FreeSpaceExtra = Extra;
+    LogScanLine(QStringLiteral("Destroy: Grabber"));
+    StarBurn_Destroy(&Grabber);
+    return Space;
 }

@@ -119,3 +119,7 @@ QString ResolveDriveLetter(const TsbDeviceAddress *Address, const char *DeviceNa
 // inserted-disc queries.
 void ReadDeviceInformation(void *Grabber, TsbDeviceItem &Item, const TsbDeviceList &List,
                            const TsbDeviceAddress *Address, const char *DeviceName);
+
+// The space of the disc in the device, read through a device object of its
+// own; a query that fails leaves its value zero (and is logged).
+TsbDiscSpace ReadDiscSpace(const TsbDeviceItem &Item);

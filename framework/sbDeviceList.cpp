@@ -290,12 +290,22 @@ void HandleDeviceFound(TsbDeviceList *List, const STARBURN_DEVICE_ADDRESS *Addre
         LogScanLine(QStringLiteral("Reading a device failed"));
     }
 
-    if (Grabber != nullptr) {
-        LogScanLine(QStringLiteral("Destroy: Grabber"));
-        StarBurn_Destroy(&Grabber);
-        // Only the record this call was filling is dropped, never a finished one.
-        if (List->Cancelled.load() && Added != nullptr && List->Count() > 0 &&
-            List->Items(List->Count() - 1) == Added)
+    if (Grabber == nullptr)
+        return;
+    LogScanLine(QStringLiteral("Destroy: Grabber"));
+    StarBurn_Destroy(&Grabber);
+    // Only the record this call was filling is dropped, never a finished one.
+    if (List->Cancelled.load()) {
+        if (Added != nullptr && List->Count() > 0 && List->Items(List->Count() - 1) == Added)
             List->Delete(List->Count() - 1);
+        return;
+    }
+    // The disc's space is read here too, so that the page never waits for a drive.
+    if (Added != nullptr && Added->DiscType != DISC_TYPE_NO_MEDIA) {
+        try {
+            Added->DiscSpace = ReadDiscSpace(*Added);
+        } catch (...) {
+            LogScanLine(QStringLiteral("Reading the disc space failed"));
+        }
     }
 }

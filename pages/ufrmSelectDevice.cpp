@@ -12,7 +12,6 @@
 #include <QPalette>
 #include <QTreeWidgetItem>
 
-#include <cstring>
 
 namespace {
 
@@ -30,8 +29,6 @@ constexpr int ColumnCount = 6;
 // The widths as designed; a column grows beyond them to show its texts whole.
 constexpr int DesignedWidths[ColumnCount] = {100, 70, 60, 60, 70, 85};
 constexpr int RecordRole = Qt::UserRole;
-// Shown in a failure text when the library leaves the status unset.
-constexpr uint32_t StatusUnset = 31;
 
 TsbDeviceItem *RecordOf(const QTreeWidgetItem *Row)
 {
@@ -150,7 +147,6 @@ void TfrmSelectDevice::RebuildRows()
         }
         if (Refused || Record->DiscType == DISC_TYPE_NO_MEDIA)
             continue;
-        Record->DiscSpace = QueryDiscSpace(*Record);
         const TsbDiscSpace &Space = Record->DiscSpace;
         if (Space.FreeBytes == Space.TotalBytes)
             Row->setText(colSize, tr("Blank"));
@@ -270,67 +266,7 @@ void TfrmSelectDevice::GetSelectedDevicePath(QString &Path) const
 
 TsbDiscSpace TfrmSelectDevice::QueryDiscSpace(const TsbDeviceItem &Item)
 {
-    TsbDiscSpace Space;
-    char Text[STARBURN_EXCEPTION_TEXT_SIZE] = {};
-    uint32_t Status = StatusUnset;
-    CDB_FAILURE_INFORMATION Failure{};
-    void *Grabber = nullptr;
-    EXCEPTION_NUMBER Code;
-    if (Item.TransportType == ttSpti) {
-        const QByteArray Name = Item.DeviceName.toLocal8Bit();
-        LogScanLine(QStringLiteral("CdvdBurnerGrabber_CreateEx"));
-        Code = StarBurn_CdvdBurnerGrabber_CreateEx(&Grabber, Text, sizeof(Text), &Status, &Failure,
-                                                   nullptr, nullptr, Name.constData(), 1);
-        if (Code != EN_SUCCESS)
-            LogScanLine(LibraryFailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_CreateEx()"),
-                                           Code, Status, Text));
-    } else {
-        LogScanLine(QStringLiteral("CdvdBurnerGrabber_Create (before create)"));
-        Code = StarBurn_CdvdBurnerGrabber_Create(
-            &Grabber, Text, sizeof(Text), &Status, &Failure, nullptr, nullptr, Item.Address.PortID,
-            Item.Address.BusID, Item.Address.TargetID, Item.Address.LUN, 1);
-        if (Code != EN_SUCCESS)
-            LogScanLine(LibraryFailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_Create()"),
-                                           Code, Status, Text));
-    }
-    // Without a device object there is nothing to ask: the space stays zero.
-    if (Code != EN_SUCCESS || Grabber == nullptr) {
-        if (Grabber != nullptr) {
-            LogScanLine(QStringLiteral("Destroy: Grabber"));
-            StarBurn_Destroy(&Grabber);
-        }
-        return Space;
-    }
-
-    uint32_t Extra = 0;
-    uint64_t FreeBytes = 0;
-    LogScanLine(QStringLiteral("CdvdBurnerGrabber_GetDiscFreeSpace"));
-    Code = StarBurn_CdvdBurnerGrabber_GetDiscFreeSpace(Grabber, 3, &Extra, &FreeBytes);
-    if (Code != EN_SUCCESS) {
-        LogScanLine(
-            QStringLiteral("StarBurn_CdvdBurnerGrabber_GetDiscFreeSpace() failed, exception %1\"")
-                .arg(Code));
-        FreeBytes = 0;
-        Extra = 0;
-    }
-    uint64_t UsedBytes = 0;
-    std::memset(Text, 0, sizeof(Text));
-    Status = StatusUnset;
-    LogScanLine(QStringLiteral("CdvdBurnerGrabber_GetDiscUsedSpace"));
-    Code = StarBurn_CdvdBurnerGrabber_GetDiscUsedSpace(Grabber, Text, sizeof(Text), &Status,
-                                                       &Failure, &UsedBytes);
-    if (Code != EN_SUCCESS) {
-        LogScanLine(LibraryFailureText(
-            QStringLiteral("StarBurn_CdvdBurnerGrabber_GetDiscUsedSpace()"), Code, Status, Text));
-        UsedBytes = 0;
-    }
-    Space.FreeBytes = FreeBytes;
-    Space.UsedBytes = UsedBytes;
-    Space.TotalBytes = UsedBytes + FreeBytes;
-    Space.FreeSpaceExtra = Extra;
-    LogScanLine(QStringLiteral("Destroy: Grabber"));
-    StarBurn_Destroy(&Grabber);
-    return Space;
+    return ReadDiscSpace(Item);
 }
 
 QTreeWidgetItem *TfrmSelectDevice::FindItemByAddress(const TsbDeviceAddress &Address) const

@@ -212,14 +212,17 @@ void TestDeviceScan::recordsHoldIdentityAndDisc_data()
     QTest::addColumn<int>("DiscType");
     QTest::addColumn<bool>("Writer");
     QTest::addColumn<bool>("DiscInformation");
+    // The scan reads the disc's space too: the page only shows it.
+    QTest::addColumn<bool>("HasSpace");
+    QTest::addColumn<qulonglong>("UsedBytes");
     QTest::newRow("spti blank CD-RW")
-        << int(ttSpti) << "Virtual A" << int(DISC_TYPE_CDRW) << true << true;
+        << int(ttSpti) << "Virtual A" << int(DISC_TYPE_CDRW) << true << true << true << 0ull;
     QTest::newRow("aspi blank CD-RW")
-        << int(ttAspi) << "Virtual A" << int(DISC_TYPE_CDRW) << true << true;
+        << int(ttAspi) << "Virtual A" << int(DISC_TYPE_CDRW) << true << true << true << 0ull;
     QTest::newRow("spti DVD+RW") << int(ttSpti) << "Virtual B" << int(DISC_TYPE_DVDPLUSRW) << true
-                                 << true;
+                                 << true << true << 734003200ull;
     QTest::newRow("spti empty reader")
-        << int(ttSpti) << "Virtual R" << int(DISC_TYPE_NO_MEDIA) << false << false;
+        << int(ttSpti) << "Virtual R" << int(DISC_TYPE_NO_MEDIA) << false << false << false << 0ull;
 }
 
 void TestDeviceScan::recordsHoldIdentityAndDisc()
@@ -229,6 +232,8 @@ void TestDeviceScan::recordsHoldIdentityAndDisc()
     QFETCH(int, DiscType);
     QFETCH(bool, Writer);
     QFETCH(bool, DiscInformation);
+    QFETCH(bool, HasSpace);
+    QFETCH(qulonglong, UsedBytes);
     StartBay("scan-drives.json");
     TsbDeviceFinder Finder;
     Finder.FTransportType = TsbTransportType(Transport);
@@ -241,6 +246,8 @@ void TestDeviceScan::recordsHoldIdentityAndDisc()
     QCOMPARE(int(Item.DiscType), DiscType);
     QCOMPARE(Item.MediaFormatFlag(7), Writer);
     QCOMPARE(Item.DiscInformation.Bytes[0] != 0, DiscInformation);
+    QCOMPARE(Item.DiscSpace.TotalBytes > 0, HasSpace);
+    QCOMPARE(qulonglong(Item.DiscSpace.UsedBytes), UsedBytes);
     QVERIFY(!Item.Vendor.isEmpty());
     QVERIFY(!Item.DriveLetter.isEmpty());
     QVERIFY(!Item.DriveLetter.startsWith(QLatin1Char('\\')));
