@@ -12,7 +12,6 @@
 #include <QPalette>
 #include <QTreeWidgetItem>
 
-
 namespace {
 
 enum TColumn
