@@ -275,12 +275,16 @@ void TestMessages::boxAfterQuietRescanIsPainted()
     QImage Shown;
     QString Text;
     QTimer Poll;
+    int Ticks = 0;
     connect(&Poll, &QTimer::timeout, this, [&] {
         auto *Box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (Box == nullptr || !Box->isVisible())
             return;
-        Poll.stop();
+        // What reached the screen; nothing at all until the first paint is flushed.
         Shown = Box->screen()->grabWindow(Box->winId()).toImage();
+        if (Shown.isNull() && ++Ticks < 500)
+            return;
+        Poll.stop();
         Text = Box->text();
         Box->accept();
     });
