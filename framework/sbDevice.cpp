@@ -36,10 +36,21 @@ struct TErrorBlock
 
 } // namespace
 
+namespace {
+thread_local QStringList *GScanLogBuffer = nullptr;
+} // namespace
+
+void SetScanLogBuffer(QStringList *Buffer)
+{
+    GScanLogBuffer = Buffer;
+}
+
 void LogScanLine(const QString &Text) noexcept
 {
     try {
-        if (GLogger != nullptr)
+        if (GScanLogBuffer != nullptr)
+            GScanLogBuffer->append(Text);
+        else if (GLogger != nullptr)
             GLogger->Log(Text, 0);
     } catch (...) {
         // An unwritable diagnostic log must not end a scan half-way.
@@ -93,6 +104,13 @@ TsbDeviceItem *TsbDeviceList::Add()
 {
     FItems.push_back(std::make_unique<TsbDeviceItem>());
     return FItems.back().get();
+}
+
+void TsbDeviceList::TakeFrom(TsbDeviceList &Other)
+{
+    for (auto &Item : Other.FItems)
+        FItems.push_back(std::move(Item));
+    Other.FItems.clear();
 }
 
 void TsbDeviceList::Delete(int Index)
@@ -179,12 +197,12 @@ void ReadDeviceInformation(void *Grabber, TsbDeviceItem &Item, const TsbDeviceLi
                    Grabber, E.Text, sizeof(E.Text), &E.SystemError, &E.FailureInfo) == EN_SUCCESS;
     };
     bool Ready = TestUnitReady();
-    if (!Ready && E.SystemError == SenseBecomingReady && !List.Cancelled.load()) {
+    if (!Ready && E.SystemError == SenseBecomingReady && !List.IsCancelled()) {
         // A disc that has just gone in: wait for it, as long as nobody cancels.
         if (List.OnWaitForDisc)
             List.OnWaitForDisc(Item.Product.isEmpty() ? Item.DriveLetter : Item.Product);
         const auto Limit = std::chrono::steady_clock::now() + BecomingReadyLimit;
-        while (!Ready && E.SystemError == SenseBecomingReady && !List.Cancelled.load() &&
+        while (!Ready && E.SystemError == SenseBecomingReady && !List.IsCancelled() &&
                std::chrono::steady_clock::now() < Limit) {
             std::this_thread::sleep_for(BecomingReadyPoll);
             Ready = TestUnitReady();
@@ -202,7 +220,7 @@ void ReadDeviceInformation(void *Grabber, TsbDeviceItem &Item, const TsbDeviceLi
             Item.State = dsNotReady;
     }
 
-    if (Ready && !List.Cancelled.load()) {
+    if (Ready && !List.IsCancelled()) {
         LogScanLine(QStringLiteral("CdvdBurnerGrabber_GetInsertedDiscType"));
         Item.DiscType = StarBurn_CdvdBurnerGrabber_GetInsertedDiscType(Grabber);
         if (!Item.DriveLetter.isEmpty())

@@ -4,6 +4,7 @@
 #include "library/StarBurn.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <atomic>
@@ -94,6 +95,14 @@ public:
     TsbTransportType TransportType = ttSpti;
     // Written by the user-interface thread while the scan thread reads it.
     std::atomic<bool> Cancelled{false};
+    // The cancel flag of the scan a worker's own list belongs to; none for the scan's list.
+    const std::atomic<bool> *CancelSource = nullptr;
+    bool IsCancelled() const
+    {
+        return Cancelled.load() || (CancelSource != nullptr && CancelSource->load());
+    }
+    // Appends the records of Other, in their order, and leaves it empty.
+    void TakeFrom(TsbDeviceList &Other);
     // Called on the scan thread when it starts waiting for a disc to become
     // ready (with the drive's name) and when the wait ends (with an empty text).
     std::function<void(const QString &)> OnWaitForDisc;
@@ -103,8 +112,11 @@ private:
 };
 
 // A diagnostic log line written during a scan; a log file that cannot be
-// written must not end the scan half-way, so failures are dropped.
+// written must not end the scan half-way, so failures are dropped. While the
+// calling thread has a buffer, the line goes there instead.
 void LogScanLine(const QString &Text) noexcept;
+// The calling thread's buffer for LogScanLine; null writes to the log again.
+void SetScanLogBuffer(QStringList *Buffer);
 
 // The state of a drive whose open was refused with this system status, or
 // dsUsable when the status does not say the drive is there.

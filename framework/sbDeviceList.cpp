@@ -7,9 +7,12 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <exception>
+#include <thread>
+#include <vector>
 
 #include <pthread.h>
 
@@ -32,6 +35,65 @@ void ReadListedIdentity(TsbDeviceItem &Item, const char *SystemName)
         return;
     Item.Vendor = TextFromChars(Vendor);
     Item.Product = TextFromChars(Product);
+}
+
+// Drives read side by side; a small bound, as each one holds a device open.
+constexpr std::size_t ParallelReads = 4;
+
+// A device the enumeration reported, read afterwards by a worker of its own.
+struct TFoundDevice
+{
+    bool HasAddress = false;
+    STARBURN_DEVICE_ADDRESS Address{};
+    QByteArray Name;
+};
+
+void CollectFoundDevice(uint8_t Reason, void *Context, void *Special1, void *Special2)
+{
+    if (Reason != CN_DEVICE_FOUND || Context == nullptr)
+        return;
+    TFoundDevice Found;
+    if (Special1 != nullptr) {
+        Found.HasAddress = true;
+        Found.Address = *static_cast<const STARBURN_DEVICE_ADDRESS *>(Special1);
+    }
+    if (Special2 != nullptr)
+        Found.Name = QByteArray(static_cast<const char *>(Special2));
+    static_cast<std::vector<TFoundDevice> *>(Context)->push_back(Found);
+}
+
+// Reads every found device in a worker of its own, at most ParallelReads at a
+// time, each into a list and a log buffer of its own; then hands the records
+// to Devices and the lines to the log in the order the devices were found.
+void ReadFoundDevices(const std::vector<TFoundDevice> &Found, TsbDeviceList &Devices)
+{
+    const std::size_t Count = Found.size();
+    std::vector<std::unique_ptr<TsbDeviceList>> Lists(Count);
+    std::vector<QStringList> Logs(Count);
+    for (std::size_t First = 0; First < Count; First += ParallelReads) {
+        std::vector<std::thread> Workers;
+        for (std::size_t I = First; I < std::min(Count, First + ParallelReads); ++I) {
+            Lists[I] = std::make_unique<TsbDeviceList>();
+            Lists[I]->TransportType = Devices.TransportType;
+            Lists[I]->CancelSource = &Devices.Cancelled;
+            Lists[I]->OnWaitForDisc = Devices.OnWaitForDisc;
+            Workers.emplace_back([&Found, &Lists, &Logs, I] {
+                pthread_setname_np(pthread_self(), "DeviceRead");
+                SetScanLogBuffer(&Logs[I]);
+                const TFoundDevice &Device = Found[I];
+                HandleDeviceFound(Lists[I].get(), Device.HasAddress ? &Device.Address : nullptr,
+                                  Device.Name.isNull() ? nullptr : Device.Name.constData());
+                SetScanLogBuffer(nullptr);
+            });
+        }
+        for (std::thread &Worker : Workers)
+            Worker.join();
+    }
+    for (std::size_t I = 0; I < Count; ++I) {
+        for (const QString &Line : Logs[I])
+            LogScanLine(Line);
+        Devices.TakeFrom(*Lists[I]);
+    }
 }
 
 } // namespace
@@ -180,6 +242,7 @@ void TsbDeviceFinderThread::DoTerminate()
 
 void TsbDeviceFinderThread::Execute()
 {
+    std::vector<TFoundDevice> Found;
     if (FTransportType == ttSpti) {
         for (int N = 0; N < SptiNameCount; ++N) {
             const QByteArray Name = "CdRom" + QByteArray::number(N);
@@ -195,18 +258,19 @@ void TsbDeviceFinderThread::Execute()
             // A drive that refuses to be opened is listed all the same, with the reason.
             if (Code != EN_SUCCESS && StateOfRefusedOpen(Status) == dsUsable)
                 continue;
-            HandleDeviceFound(FDevices, nullptr, Name.constData());
+            Found.push_back(TFoundDevice{false, {}, Name});
         }
     } else if (FTransportType == ttAspi) {
         LogScanLine(QStringLiteral("FindDevice"));
-        StarBurn_FindDevice(STARBURN_DEVICE_TYPE_CDROM, 0, LibraryCallback, FDevices);
+        StarBurn_FindDevice(STARBURN_DEVICE_TYPE_CDROM, 0, CollectFoundDevice, &Found);
     }
+    ReadFoundDevices(Found, *FDevices);
 }
 
 void HandleDeviceFound(TsbDeviceList *List, const STARBURN_DEVICE_ADDRESS *Address,
                        const char *Name)
 {
-    if (List == nullptr || List->Cancelled.load())
+    if (List == nullptr || List->IsCancelled())
         return;
 
     void *Grabber = nullptr;
@@ -295,7 +359,7 @@ void HandleDeviceFound(TsbDeviceList *List, const STARBURN_DEVICE_ADDRESS *Addre
     LogScanLine(QStringLiteral("Destroy: Grabber"));
     StarBurn_Destroy(&Grabber);
     // Only the record this call was filling is dropped, never a finished one.
-    if (List->Cancelled.load()) {
+    if (List->IsCancelled()) {
         if (Added != nullptr && List->Count() > 0 && List->Items(List->Count() - 1) == Added)
             List->Delete(List->Count() - 1);
         return;

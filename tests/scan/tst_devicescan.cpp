@@ -1,6 +1,8 @@
 #include "framework/sbDeviceList.h"
 
 #include "framework/sbLog.h"
+#include "library/virtual/VirtualBay.h"
+#include "library/virtual/VirtualDrive.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -104,7 +106,8 @@ private slots:
     void recordsHoldIdentityAndDisc();
     void failedOpen_data();
     void failedOpen();
-    void cancelMidScan_keepsFinishedDropsCurrentSkipsRest();
+    void cancelMidScan_keepsFinishedDropsCurrent();
+    void drivesAreReadSideBySide();
     void cancelledScanWithDialog_isClearedByTheNextScan();
     void cancelledScan_isClearedByQuietScans_data();
     void cancelledScan_isClearedByQuietScans();
@@ -287,15 +290,15 @@ void TestDeviceScan::failedOpen()
     }
 }
 
-void TestDeviceScan::cancelMidScan_keepsFinishedDropsCurrentSkipsRest()
+void TestDeviceScan::cancelMidScan_keepsFinishedDropsCurrent()
 {
     StartBay("scan-slow.json");
     std::function<void()> Cancel;
     TsbDeviceFinder Finder;
     Finder.SetWaitDialogFactory([&Cancel] { return std::make_unique<TRecordingDialog>(&Cancel); });
     Finder.FTransportType = ttSpti;
-    // The first drive answers at once, the second takes a good second: the
-    // click lands while the second one is being read.
+    // The first and the last drive answer at once, the second takes a good
+    // second: the click lands while the second one is being read.
     QTimer::singleShot(250, this, [&Cancel] {
         QVERIFY(Cancel);
         Cancel();
@@ -303,8 +306,39 @@ void TestDeviceScan::cancelMidScan_keepsFinishedDropsCurrentSkipsRest()
     Finder.FindDevices(true);
 
     QCOMPARE(TRecordingDialog::LastCaption, QStringLiteral("Scanning devices"));
-    QCOMPARE(Products(*Finder.Devices()), QStringList({"Virtual First"}));
+    QCOMPARE(Products(*Finder.Devices()), QStringList({"Virtual First", "Virtual Last"}));
     QVERIFY(Finder.Devices()->Cancelled);
+}
+
+void TestDeviceScan::drivesAreReadSideBySide()
+{
+    StartBay("scan-slow.json");
+    TakeLogLines();
+    TsbDeviceFinder Finder;
+    Finder.FTransportType = ttAspi;
+    Finder.FindDevices(false);
+    QCOMPARE(Products(*Finder.Devices()),
+             QStringList({"Virtual First", "Virtual Slow", "Virtual Last"}));
+
+    // The last drive was read while the slow one still was.
+    std::string Error;
+    const auto Bay = blankora::virtualbay::VirtualBay::current(Error);
+    QVERIFY(Bay);
+    QVERIFY(Bay->drive(2).commandLog().front().simSeconds <
+            Bay->drive(1).commandLog().back().simSeconds);
+    // Each drive's diagnostic lines stay together, in the order of the drives.
+    const QStringList Lines = TakeLogLines();
+    QList<qsizetype> Starts;
+    for (int Target = 0; Target < 3; ++Target)
+        Starts << Lines.indexOf(QStringLiteral("CdvdBurnerGrabber_Create (after create): "
+                                               "PortID:1,BusID:0,TargetID:%1,LUN:0")
+                                    .arg(Target));
+    QVERIFY2(Starts[0] >= 0 && Starts[0] < Starts[1] && Starts[1] < Starts[2],
+             qPrintable(Lines.join(u'\n')));
+    for (int Drive = 0; Drive < 2; ++Drive)
+        QVERIFY(Lines.mid(Starts[Drive], Starts[Drive + 1] - Starts[Drive])
+                    .filter(QStringLiteral("(after create)"))
+                    .size() == 1);
 }
 
 void TestDeviceScan::cancelledScanWithDialog_isClearedByTheNextScan()
