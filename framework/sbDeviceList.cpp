@@ -116,6 +116,7 @@ void TsbDeviceFinder::FindDevices(bool ShowProgress)
     // A cancel belongs to the scan it was asked for; quiet scans after it
     // start afresh too.
     FDevices.Cancelled = false;
+    FDiscWaits = 0;
     if (ShowProgress && FWaitDialogFactory)
         FProgressForm = FWaitDialogFactory();
     if (FProgressForm) {
@@ -137,7 +138,9 @@ void TsbDeviceFinder::FindDevices(bool ShowProgress)
         QMetaObject::invokeMethod(
             &FNotifier,
             [this, Drive] {
-                if (FProgressForm)
+                // Drives are read side by side: the text goes back once none waits.
+                FDiscWaits += Drive.isEmpty() ? -1 : 1;
+                if (FProgressForm && (!Drive.isEmpty() || FDiscWaits == 0))
                     FProgressForm->SetInfoText(
                         Drive.isEmpty()
                             ? FInfoText

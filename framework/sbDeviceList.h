@@ -56,6 +56,8 @@ private:
     // Receives the scan thread's news for the wait dialog on this thread; what
     // is still queued goes with it.
     QObject FNotifier;
+    // Drives of this scan that wait for their disc; on this thread only.
+    int FDiscWaits = 0;
 };
 
 // One scan: probes the system device names (SPTI) or runs the library's own
