@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <exception>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -72,19 +73,28 @@ void ReadFoundDevices(const std::vector<TFoundDevice> &Found, TsbDeviceList &Dev
     std::vector<QStringList> Logs(Count);
     for (std::size_t First = 0; First < Count; First += ParallelReads) {
         std::vector<std::thread> Workers;
+        Workers.reserve(ParallelReads);
         for (std::size_t I = First; I < std::min(Count, First + ParallelReads); ++I) {
             Lists[I] = std::make_unique<TsbDeviceList>();
             Lists[I]->TransportType = Devices.TransportType;
             Lists[I]->CancelSource = &Devices.Cancelled;
             Lists[I]->OnWaitForDisc = Devices.OnWaitForDisc;
-            Workers.emplace_back([&Found, &Lists, &Logs, I] {
-                pthread_setname_np(pthread_self(), "DeviceRead");
+            const auto Read = [&Found, &Lists, &Logs, I] {
                 SetScanLogBuffer(&Logs[I]);
                 const TFoundDevice &Device = Found[I];
                 HandleDeviceFound(Lists[I].get(), Device.HasAddress ? &Device.Address : nullptr,
                                   Device.Name.isNull() ? nullptr : Device.Name.constData());
                 SetScanLogBuffer(nullptr);
-            });
+            };
+            // Without a thread of its own the drive is read on this one.
+            try {
+                Workers.emplace_back([Read] {
+                    pthread_setname_np(pthread_self(), "DeviceRead");
+                    Read();
+                });
+            } catch (const std::system_error &) {
+                Read();
+            }
         }
         for (std::thread &Worker : Workers)
             Worker.join();
