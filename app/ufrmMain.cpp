@@ -344,6 +344,9 @@ void TMainForm::ValidateDeviceChoice()
     page->FShowProgress = true;
     if (page->GetSelectedRow() == nullptr)
         throw EsbError(tr("You must select device that is supports burning CD/DVD"));
+    // A drive refused to this user: looking again would not change that.
+    if (page->GetSelectedState() == dsNoAccess)
+        throw EsbError(page->GetSelectedProblemText());
     if (page->GetSelectedDiscInformation().Bytes[0] == 0) {
         // The disc may have gone in after the last scan: look once more,
         // quietly, before refusing.
@@ -357,8 +360,10 @@ void TMainForm::ValidateDeviceChoice()
             throw EsbError(tr("The drive %1 that you chose is no longer available. Check that "
                               "it is connected, click Refresh and choose a drive again")
                                .arg(chosen.DisplayName));
-        if (page->GetSelectedDiscInformation().Bytes[0] == 0)
-            throw EsbError(tr("No writable disc is inserted"));
+        if (page->GetSelectedDiscInformation().Bytes[0] == 0) {
+            const QString problem = page->GetSelectedProblemText();
+            throw EsbError(problem.isEmpty() ? tr("No writable disc is inserted") : problem);
+        }
     }
     const DISC_TYPE discType = page->GetSelectedDiscType();
     if (!IsErasableDiscType(discType))
@@ -379,7 +384,20 @@ void TMainForm::ValidateDeviceChoice()
                           "connected, click Refresh and choose a drive again")
                            .arg(identity.DisplayName, error.Message()));
     }
-    FBurner->Lock();
+    const QString mountPoint = FBurner->MountPoint();
+    if (!mountPoint.isEmpty()) {
+        FBurner->DestroyGrabber();
+        throw EsbError(tr("The disc in the drive %1 is mounted at %2, so it cannot be erased. "
+                          "Unmount it (for example with the eject button of your file manager, or "
+                          "with the command umount \"%2\"), then click Next again")
+                           .arg(identity.DisplayName, mountPoint));
+    }
+    if (!FBurner->LockWritable())
+        throw EsbError(tr("The drive %1 can be read but not written by your user, so its disc "
+                          "cannot be erased. On Linux, optical drives belong to the group "
+                          "\"cdrom\": add yourself to it with the command sudo adduser $USER "
+                          "cdrom, then log out and log in again")
+                           .arg(identity.DisplayName));
 }
 
 void TMainForm::PageBack(int PageLeft, int PageEntered)

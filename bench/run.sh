@@ -20,7 +20,7 @@ else
     cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBLANKORA_WERROR=ON \
         -DBLANKORA_BENCH=ON >/dev/null
 fi
-cmake --build "$BUILD" -j2 --target blankora bench_emptywindow bench_scan bench_erase >/dev/null
+cmake --build "$BUILD" -j2 --target blankora bench_emptywindow bench_scan bench_erase bench_devicepage >/dev/null
 BIN=$PWD/$BUILD/bin
 [ -d "$BIN" ] || BIN=$BUILD/bin
 
@@ -53,5 +53,7 @@ fi
 
 echo "== scan: virtual bays of 1, 4 and 16 drives, 5 ms per command"
 QT_QPA_PLATFORM=offscreen "$BIN/bench_scan" 2> >(grep -v '^QStandardPaths' >&2)
+echo "== device page: scan and rows at real-drive latencies (30 ms a command, discs spinning up)"
+QT_QPA_PLATFORM=offscreen "$BIN/bench_devicepage" 2> >(grep -v '^QStandardPaths' >&2)
 echo "== erase: fast blank of fixed emulated length, through the wizard and on the operation page"
 QT_QPA_PLATFORM=offscreen "$BIN/bench_erase" 2> >(grep -v '^QStandardPaths' >&2)

@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <cstring>
 #include <dlfcn.h>
 #include <exception>
@@ -199,18 +200,41 @@ void TsbBurner::DestroyGrabber()
 
 void TsbBurner::Lock()
 {
+    LockWritable();
+}
+
+bool TsbBurner::LockWritable()
+{
     FExceptionCode = EN_SUCCESS;
     if (FGrabber == nullptr)
-        return;
+        return true;
     LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_Lock"));
     FExceptionCode = StarBurn_CdvdBurnerGrabber_Lock(
         FGrabber, FExceptionText, sizeof(FExceptionText), &FSystemError, &FFailureInfo);
     FTrayLocked = FExceptionCode == EN_SUCCESS;
-    if (FExceptionCode != EN_SUCCESS) {
-        FLastMessage = FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_Lock()"));
-        LogLibraryCall(FLastMessage);
-        ShowErrorMessage(FLastMessage);
+    if (FExceptionCode == EN_SUCCESS)
+        return true;
+    FLastMessage = FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_Lock()"));
+    LogLibraryCall(FLastMessage);
+    if (FSystemError == EPERM) {
+        LogLibraryCall(QStringLiteral("Destroy: Grabber"));
+        StarBurn_Destroy(&FGrabber);
+        FGrabber = nullptr;
+        return false;
     }
+    ShowErrorMessage(FLastMessage);
+    return true;
+}
+
+QString TsbBurner::MountPoint()
+{
+    char Point[STARBURN_NAME_BUFFER_SIZE] = {};
+    if (FGrabber == nullptr)
+        return QString();
+    LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_GetMountPoint"));
+    if (StarBurn_CdvdBurnerGrabber_GetMountPoint(FGrabber, Point) != EN_SUCCESS)
+        return QString();
+    return QString::fromLocal8Bit(Point);
 }
 
 void TsbBurner::Release()
@@ -225,6 +249,14 @@ void TsbBurner::Release()
     if (FExceptionCode != EN_SUCCESS) {
         FLastMessage = FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_Release()"));
         LogLibraryCall(FLastMessage);
+        // A drive that has gone was reported by the step that found it gone; its
+        // device object is closed so that no later release reports it again.
+        if (FExceptionCode == EN_NO_DEVICE) {
+            LogLibraryCall(QStringLiteral("Destroy: Grabber"));
+            StarBurn_Destroy(&FGrabber);
+            FGrabber = nullptr;
+            return;
+        }
         ShowErrorMessage(FLastMessage);
     }
 }

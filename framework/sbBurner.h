@@ -54,6 +54,13 @@ public:
     void CreateGrabber();
     void DestroyGrabber();
     void Lock();
+    // Lock for a drive that may have been opened without write access: such a
+    // node refuses the lock with EPERM. Then the device object is closed (there
+    // is nothing to release) and the result is false; any other failure is
+    // reported as Lock reports it.
+    bool LockWritable();
+    // Where the disc in the drive is mounted, empty when it is not.
+    QString MountPoint();
     void Release();
     void Cancel();
     // Blanks the disc in a worker thread and returns when it has ended.

@@ -1,11 +1,30 @@
 #include "framework/sbDevice.h"
 
+#include "framework/sbBurner.h"
 #include "framework/sbLog.h"
 #include "platform/sbDeviceNaming.h"
 #include "platform/sbVolumeLabel.h"
 #include "util/sbUtils.h"
 
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
 namespace {
+
+// System status of a CHECK CONDITION: 0x00KKAAQQ.
+constexpr uint32_t SenseBecomingReady = 0x020401;
+constexpr uint32_t SenseTrayOpen = 0x023A02;
+constexpr uint32_t SenseNoMediumMask = 0xFFFF00;
+constexpr uint32_t SenseNoMedium = 0x023A00;
+constexpr uint32_t SenseNotReadyMask = 0xFF0000;
+constexpr uint32_t SenseNotReady = 0x020000;
+// A disc that goes in spins up for some seconds; longer than this is a fault.
+constexpr auto BecomingReadyLimit = std::chrono::seconds(20);
+constexpr auto BecomingReadyPoll = std::chrono::milliseconds(100);
+// Shown in a failure text when the library leaves the status unset.
+constexpr uint32_t StatusUnset = 31;
 
 // The library's error block, passed to every call that reports a failure text.
 struct TErrorBlock
@@ -17,13 +36,37 @@ struct TErrorBlock
 
 } // namespace
 
+namespace {
+thread_local QStringList *GScanLogBuffer = nullptr;
+} // namespace
+
+void SetScanLogBuffer(QStringList *Buffer)
+{
+    GScanLogBuffer = Buffer;
+}
+
 void LogScanLine(const QString &Text) noexcept
 {
     try {
-        if (GLogger != nullptr)
+        if (GScanLogBuffer != nullptr)
+            GScanLogBuffer->append(Text);
+        else if (GLogger != nullptr)
             GLogger->Log(Text, 0);
     } catch (...) {
         // An unwritable diagnostic log must not end a scan half-way.
+    }
+}
+
+TsbDriveState StateOfRefusedOpen(uint32_t Status)
+{
+    switch (Status) {
+    case EACCES:
+    case EPERM:
+        return dsNoAccess;
+    case EBUSY:
+        return dsInUse;
+    default:
+        return dsUsable;
     }
 }
 
@@ -61,6 +104,13 @@ TsbDeviceItem *TsbDeviceList::Add()
 {
     FItems.push_back(std::make_unique<TsbDeviceItem>());
     return FItems.back().get();
+}
+
+void TsbDeviceList::TakeFrom(TsbDeviceList &Other)
+{
+    for (auto &Item : Other.FItems)
+        FItems.push_back(std::move(Item));
+    Other.FItems.clear();
 }
 
 void TsbDeviceList::Delete(int Index)
@@ -141,13 +191,36 @@ void ReadDeviceInformation(void *Grabber, TsbDeviceItem &Item, const TsbDeviceLi
             Item.ReadModes[I] = R[I] != 0;
     }
 
-    LogScanLine(QStringLiteral("CdvdBurnerGrabber_TestUnitReady"));
-    const bool Ready =
-        StarBurn_CdvdBurnerGrabber_TestUnitReady(Grabber, E.Text, sizeof(E.Text), &E.SystemError,
-                                                 &E.FailureInfo) == EN_SUCCESS;
+    const auto TestUnitReady = [&] {
+        LogScanLine(QStringLiteral("CdvdBurnerGrabber_TestUnitReady"));
+        return StarBurn_CdvdBurnerGrabber_TestUnitReady(
+                   Grabber, E.Text, sizeof(E.Text), &E.SystemError, &E.FailureInfo) == EN_SUCCESS;
+    };
+    bool Ready = TestUnitReady();
+    if (!Ready && E.SystemError == SenseBecomingReady && !List.IsCancelled()) {
+        // A disc that has just gone in: wait for it, as long as nobody cancels.
+        if (List.OnWaitForDisc)
+            List.OnWaitForDisc(Item.Product.isEmpty() ? Item.DriveLetter : Item.Product);
+        const auto Limit = std::chrono::steady_clock::now() + BecomingReadyLimit;
+        while (!Ready && E.SystemError == SenseBecomingReady && !List.IsCancelled() &&
+               std::chrono::steady_clock::now() < Limit) {
+            std::this_thread::sleep_for(BecomingReadyPoll);
+            Ready = TestUnitReady();
+        }
+        if (List.OnWaitForDisc)
+            List.OnWaitForDisc(QString());
+    }
     Item.DiscType = DISC_TYPE_NO_MEDIA;
+    if (!Ready) {
+        if (E.SystemError == SenseTrayOpen)
+            Item.State = dsTrayOpen;
+        else if ((E.SystemError & SenseNoMediumMask) == SenseNoMedium)
+            Item.State = dsNoDisc;
+        else if ((E.SystemError & SenseNotReadyMask) == SenseNotReady)
+            Item.State = dsNotReady;
+    }
 
-    if (Ready && !List.Cancelled.load()) {
+    if (Ready && !List.IsCancelled()) {
         LogScanLine(QStringLiteral("CdvdBurnerGrabber_GetInsertedDiscType"));
         Item.DiscType = StarBurn_CdvdBurnerGrabber_GetInsertedDiscType(Grabber);
         if (!Item.DriveLetter.isEmpty())
@@ -184,4 +257,69 @@ void ReadDeviceInformation(void *Grabber, TsbDeviceItem &Item, const TsbDeviceLi
         for (std::size_t I = 0; I < 5; ++I)
             Item.DVDRPC.Values[I] = QString::number(Rpc[I]);
     }
+}
+
+TsbDiscSpace ReadDiscSpace(const TsbDeviceItem &Item)
+{
+    TsbDiscSpace Space;
+    char Text[STARBURN_EXCEPTION_TEXT_SIZE] = {};
+    uint32_t Status = StatusUnset;
+    CDB_FAILURE_INFORMATION Failure{};
+    void *Grabber = nullptr;
+    EXCEPTION_NUMBER Code;
+    if (Item.TransportType == ttSpti) {
+        const QByteArray Name = Item.DeviceName.toLocal8Bit();
+        LogScanLine(QStringLiteral("CdvdBurnerGrabber_CreateEx"));
+        Code = StarBurn_CdvdBurnerGrabber_CreateEx(&Grabber, Text, sizeof(Text), &Status, &Failure,
+                                                   nullptr, nullptr, Name.constData(), 1);
+        if (Code != EN_SUCCESS)
+            LogScanLine(LibraryFailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_CreateEx()"),
+                                           Code, Status, Text));
+    } else {
+        LogScanLine(QStringLiteral("CdvdBurnerGrabber_Create (before create)"));
+        Code = StarBurn_CdvdBurnerGrabber_Create(
+            &Grabber, Text, sizeof(Text), &Status, &Failure, nullptr, nullptr, Item.Address.PortID,
+            Item.Address.BusID, Item.Address.TargetID, Item.Address.LUN, 1);
+        if (Code != EN_SUCCESS)
+            LogScanLine(LibraryFailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_Create()"),
+                                           Code, Status, Text));
+    }
+    // Without a device object there is nothing to ask: the space stays zero.
+    if (Code != EN_SUCCESS || Grabber == nullptr) {
+        if (Grabber != nullptr) {
+            LogScanLine(QStringLiteral("Destroy: Grabber"));
+            StarBurn_Destroy(&Grabber);
+        }
+        return Space;
+    }
+
+    uint32_t Extra = 0;
+    uint64_t FreeBytes = 0;
+    LogScanLine(QStringLiteral("CdvdBurnerGrabber_GetDiscFreeSpace"));
+    Code = StarBurn_CdvdBurnerGrabber_GetDiscFreeSpace(Grabber, 3, &Extra, &FreeBytes);
+    if (Code != EN_SUCCESS) {
+        LogScanLine(
+            QStringLiteral("StarBurn_CdvdBurnerGrabber_GetDiscFreeSpace() failed, exception %1\"")
+                .arg(Code));
+        FreeBytes = 0;
+        Extra = 0;
+    }
+    uint64_t UsedBytes = 0;
+    std::memset(Text, 0, sizeof(Text));
+    Status = StatusUnset;
+    LogScanLine(QStringLiteral("CdvdBurnerGrabber_GetDiscUsedSpace"));
+    Code = StarBurn_CdvdBurnerGrabber_GetDiscUsedSpace(Grabber, Text, sizeof(Text), &Status,
+                                                       &Failure, &UsedBytes);
+    if (Code != EN_SUCCESS) {
+        LogScanLine(LibraryFailureText(
+            QStringLiteral("StarBurn_CdvdBurnerGrabber_GetDiscUsedSpace()"), Code, Status, Text));
+        UsedBytes = 0;
+    }
+    Space.FreeBytes = FreeBytes;
+    Space.UsedBytes = UsedBytes;
+    Space.TotalBytes = UsedBytes + FreeBytes;
+    Space.FreeSpaceExtra = Extra;
+    LogScanLine(QStringLiteral("Destroy: Grabber"));
+    StarBurn_Destroy(&Grabber);
+    return Space;
 }

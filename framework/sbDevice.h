@@ -4,9 +4,11 @@
 #include "library/StarBurn.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -23,6 +25,17 @@ struct TsbWriteModes
 {
     std::array<bool, 4> Modes{true, true, true, true};
     bool MediaFormat6 = false;
+};
+
+// What keeps a drive from being used as the scan found it.
+enum TsbDriveState : uint8_t
+{
+    dsUsable = 0,
+    dsNoAccess = 1, // the node refuses this user (EACCES, EPERM)
+    dsInUse = 2,    // another program holds the drive (EBUSY)
+    dsNoDisc = 3,
+    dsTrayOpen = 4,
+    dsNotReady = 5 // the disc did not become ready
 };
 
 // One CD/DVD device as a scan found it: identity, address or system name,
@@ -49,6 +62,7 @@ struct TsbDeviceItem
     std::array<bool, 6> ReadModes{};
     TsbWriteModes WriteModes;
     TsbDVDRPC DVDRPC;
+    TsbDriveState State = dsUsable;
 
     // Media-format flag N as the library numbers it (1 to 10).
     bool MediaFormatFlag(int N) const;
@@ -81,14 +95,32 @@ public:
     TsbTransportType TransportType = ttSpti;
     // Written by the user-interface thread while the scan thread reads it.
     std::atomic<bool> Cancelled{false};
+    // The cancel flag of the scan a worker's own list belongs to; none for the scan's list.
+    const std::atomic<bool> *CancelSource = nullptr;
+    bool IsCancelled() const
+    {
+        return Cancelled.load() || (CancelSource != nullptr && CancelSource->load());
+    }
+    // Appends the records of Other, in their order, and leaves it empty.
+    void TakeFrom(TsbDeviceList &Other);
+    // Called on the scan thread when it starts waiting for a disc to become
+    // ready (with the drive's name) and when the wait ends (with an empty text).
+    std::function<void(const QString &)> OnWaitForDisc;
 
 private:
     std::vector<std::unique_ptr<TsbDeviceItem>> FItems;
 };
 
 // A diagnostic log line written during a scan; a log file that cannot be
-// written must not end the scan half-way, so failures are dropped.
+// written must not end the scan half-way, so failures are dropped. While the
+// calling thread has a buffer, the line goes there instead.
 void LogScanLine(const QString &Text) noexcept;
+// The calling thread's buffer for LogScanLine; null writes to the log again.
+void SetScanLogBuffer(QStringList *Buffer);
+
+// The state of a drive whose open was refused with this system status, or
+// dsUsable when the status does not say the drive is there.
+TsbDriveState StateOfRefusedOpen(uint32_t Status);
 
 // The device's block node under SPTI (by system name) or ASPI (by address);
 // empty when the library cannot name it.
@@ -99,3 +131,7 @@ QString ResolveDriveLetter(const TsbDeviceAddress *Address, const char *DeviceNa
 // inserted-disc queries.
 void ReadDeviceInformation(void *Grabber, TsbDeviceItem &Item, const TsbDeviceList &List,
                            const TsbDeviceAddress *Address, const char *DeviceName);
+
+// The space of the disc in the device, read through a device object of its
+// own; a query that fails leaves its value zero (and is logged).
+TsbDiscSpace ReadDiscSpace(const TsbDeviceItem &Item);

@@ -3,12 +3,17 @@
 #include "framework/sbBurner.h"
 #include "framework/sbCallBack.h"
 #include "framework/sbEventWait.h"
+#include "util/sbUtils.h"
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <exception>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include <pthread.h>
 
@@ -18,6 +23,88 @@ constexpr int WaitSliceMs = 80;
 constexpr int SptiNameCount = 21;
 // Shown in a failure text when the library leaves the status unset.
 constexpr uint32_t StatusUnset = 31;
+
+// Vendor and product of a drive that cannot be opened, as the system lists it.
+void ReadListedIdentity(TsbDeviceItem &Item, const char *SystemName)
+{
+    if (SystemName == nullptr)
+        return;
+    char Vendor[STARBURN_NAME_BUFFER_SIZE] = {};
+    char Product[STARBURN_NAME_BUFFER_SIZE] = {};
+    LogScanLine(QStringLiteral("GetDeviceIdentityBySystemName"));
+    if (StarBurn_GetDeviceIdentityBySystemName(SystemName, Vendor, Product) != EN_SUCCESS)
+        return;
+    Item.Vendor = TextFromChars(Vendor);
+    Item.Product = TextFromChars(Product);
+}
+
+// Drives read side by side; a small bound, as each one holds a device open.
+constexpr std::size_t ParallelReads = 4;
+
+// A device the enumeration reported, read afterwards by a worker of its own.
+struct TFoundDevice
+{
+    bool HasAddress = false;
+    STARBURN_DEVICE_ADDRESS Address{};
+    QByteArray Name;
+};
+
+void CollectFoundDevice(uint8_t Reason, void *Context, void *Special1, void *Special2)
+{
+    if (Reason != CN_DEVICE_FOUND || Context == nullptr)
+        return;
+    TFoundDevice Found;
+    if (Special1 != nullptr) {
+        Found.HasAddress = true;
+        Found.Address = *static_cast<const STARBURN_DEVICE_ADDRESS *>(Special1);
+    }
+    if (Special2 != nullptr)
+        Found.Name = QByteArray(static_cast<const char *>(Special2));
+    static_cast<std::vector<TFoundDevice> *>(Context)->push_back(Found);
+}
+
+// Reads every found device in a worker of its own, at most ParallelReads at a
+// time, each into a list and a log buffer of its own; then hands the records
+// to Devices and the lines to the log in the order the devices were found.
+void ReadFoundDevices(const std::vector<TFoundDevice> &Found, TsbDeviceList &Devices)
+{
+    const std::size_t Count = Found.size();
+    std::vector<std::unique_ptr<TsbDeviceList>> Lists(Count);
+    std::vector<QStringList> Logs(Count);
+    for (std::size_t First = 0; First < Count; First += ParallelReads) {
+        std::vector<std::thread> Workers;
+        Workers.reserve(ParallelReads);
+        for (std::size_t I = First; I < std::min(Count, First + ParallelReads); ++I) {
+            Lists[I] = std::make_unique<TsbDeviceList>();
+            Lists[I]->TransportType = Devices.TransportType;
+            Lists[I]->CancelSource = &Devices.Cancelled;
+            Lists[I]->OnWaitForDisc = Devices.OnWaitForDisc;
+            const auto Read = [&Found, &Lists, &Logs, I] {
+                SetScanLogBuffer(&Logs[I]);
+                const TFoundDevice &Device = Found[I];
+                HandleDeviceFound(Lists[I].get(), Device.HasAddress ? &Device.Address : nullptr,
+                                  Device.Name.isNull() ? nullptr : Device.Name.constData());
+                SetScanLogBuffer(nullptr);
+            };
+            // Without a thread of its own the drive is read on this one.
+            try {
+                Workers.emplace_back([Read] {
+                    pthread_setname_np(pthread_self(), "DeviceRead");
+                    Read();
+                });
+            } catch (const std::system_error &) {
+                Read();
+            }
+        }
+        for (std::thread &Worker : Workers)
+            Worker.join();
+    }
+    for (std::size_t I = 0; I < Count; ++I) {
+        for (const QString &Line : Logs[I])
+            LogScanLine(Line);
+        Devices.TakeFrom(*Lists[I]);
+    }
+}
 
 } // namespace
 
@@ -39,6 +126,7 @@ void TsbDeviceFinder::FindDevices(bool ShowProgress)
     // A cancel belongs to the scan it was asked for; quiet scans after it
     // start afresh too.
     FDevices.Cancelled = false;
+    FDiscWaits = 0;
     if (ShowProgress && FWaitDialogFactory)
         FProgressForm = FWaitDialogFactory();
     if (FProgressForm) {
@@ -56,6 +144,23 @@ void TsbDeviceFinder::FindDevices(bool ShowProgress)
     WaitForThread();
     FDevices.Clear();
     FDevices.TransportType = FTransportType;
+    FDevices.OnWaitForDisc = [this](const QString &Drive) {
+        QMetaObject::invokeMethod(
+            &FNotifier,
+            [this, Drive] {
+                // Drives are read side by side: the text goes back once none waits.
+                FDiscWaits += Drive.isEmpty() ? -1 : 1;
+                if (FProgressForm && (!Drive.isEmpty() || FDiscWaits == 0))
+                    FProgressForm->SetInfoText(
+                        Drive.isEmpty()
+                            ? FInfoText
+                            : QCoreApplication::translate(
+                                  "TsbDeviceFinder",
+                                  "Waiting up to 20 seconds for the disc in %1 to become ready.")
+                                  .arg(Drive));
+            },
+            Qt::QueuedConnection);
+    };
 
     auto Thread = std::make_unique<TsbDeviceFinderThread>(&FDevices);
     Thread->SetOnTerminate([this](TsbDeviceFinderThread *Sender) {
@@ -150,6 +255,7 @@ void TsbDeviceFinderThread::DoTerminate()
 
 void TsbDeviceFinderThread::Execute()
 {
+    std::vector<TFoundDevice> Found;
     if (FTransportType == ttSpti) {
         for (int N = 0; N < SptiNameCount; ++N) {
             const QByteArray Name = "CdRom" + QByteArray::number(N);
@@ -162,20 +268,22 @@ void TsbDeviceFinderThread::Execute()
                                                     nullptr, nullptr, Name.constData(), 1);
             if (Grabber != nullptr)
                 StarBurn_Destroy(&Grabber);
-            if (Code != EN_SUCCESS)
+            // A drive that refuses to be opened is listed all the same, with the reason.
+            if (Code != EN_SUCCESS && StateOfRefusedOpen(Status) == dsUsable)
                 continue;
-            HandleDeviceFound(FDevices, nullptr, Name.constData());
+            Found.push_back(TFoundDevice{false, {}, Name});
         }
     } else if (FTransportType == ttAspi) {
         LogScanLine(QStringLiteral("FindDevice"));
-        StarBurn_FindDevice(STARBURN_DEVICE_TYPE_CDROM, 0, LibraryCallback, FDevices);
+        StarBurn_FindDevice(STARBURN_DEVICE_TYPE_CDROM, 0, CollectFoundDevice, &Found);
     }
+    ReadFoundDevices(Found, *FDevices);
 }
 
 void HandleDeviceFound(TsbDeviceList *List, const STARBURN_DEVICE_ADDRESS *Address,
                        const char *Name)
 {
-    if (List == nullptr || List->Cancelled.load())
+    if (List == nullptr || List->IsCancelled())
         return;
 
     void *Grabber = nullptr;
@@ -206,6 +314,12 @@ void HandleDeviceFound(TsbDeviceList *List, const STARBURN_DEVICE_ADDRESS *Addre
                     StarBurn_Destroy(&Grabber);
                 LogScanLine(LibraryFailureText(
                     QStringLiteral("StarBurn_CdvdBurnerGrabber_Create()"), Code, Status, Text));
+                if (Added != nullptr && StateOfRefusedOpen(Status) != dsUsable) {
+                    Added->TransportType = ttAspi;
+                    Added->State = StateOfRefusedOpen(Status);
+                    Added->DriveLetter = ResolveDriveLetter(&DeviceAddress, nullptr);
+                    ReadListedIdentity(*Added, Name);
+                }
             } else {
                 LogScanLine(QStringLiteral("CdvdBurnerGrabber_Create (after create): PortID:%1,"
                                            "BusID:%2,TargetID:%3,LUN:%4")
@@ -229,6 +343,13 @@ void HandleDeviceFound(TsbDeviceList *List, const STARBURN_DEVICE_ADDRESS *Addre
                     StarBurn_Destroy(&Grabber);
                 LogScanLine(LibraryFailureText(
                     QStringLiteral("StarBurn_CdvdBurnerGrabber_CreateEx()"), Code, Status, Text));
+                if (StateOfRefusedOpen(Status) != dsUsable) {
+                    TsbDeviceItem *Refused = List->Add();
+                    Refused->DeviceName = QString::fromLocal8Bit(Name);
+                    Refused->State = StateOfRefusedOpen(Status);
+                    Refused->DriveLetter = ResolveDriveLetter(nullptr, Name);
+                    ReadListedIdentity(*Refused, Name);
+                }
             } else {
                 Added = List->Add();
                 Added->DeviceName = QString::fromLocal8Bit(Name);
@@ -246,12 +367,22 @@ void HandleDeviceFound(TsbDeviceList *List, const STARBURN_DEVICE_ADDRESS *Addre
         LogScanLine(QStringLiteral("Reading a device failed"));
     }
 
-    if (Grabber != nullptr) {
-        LogScanLine(QStringLiteral("Destroy: Grabber"));
-        StarBurn_Destroy(&Grabber);
-        // Only the record this call was filling is dropped, never a finished one.
-        if (List->Cancelled.load() && Added != nullptr && List->Count() > 0 &&
-            List->Items(List->Count() - 1) == Added)
+    if (Grabber == nullptr)
+        return;
+    LogScanLine(QStringLiteral("Destroy: Grabber"));
+    StarBurn_Destroy(&Grabber);
+    // Only the record this call was filling is dropped, never a finished one.
+    if (List->IsCancelled()) {
+        if (Added != nullptr && List->Count() > 0 && List->Items(List->Count() - 1) == Added)
             List->Delete(List->Count() - 1);
+        return;
+    }
+    // The disc's space is read here too, so that the page never waits for a drive.
+    if (Added != nullptr && Added->DiscType != DISC_TYPE_NO_MEDIA) {
+        try {
+            Added->DiscSpace = ReadDiscSpace(*Added);
+        } catch (...) {
+            LogScanLine(QStringLiteral("Reading the disc space failed"));
+        }
     }
 }

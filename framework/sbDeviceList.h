@@ -4,6 +4,7 @@
 #include "framework/sbWaitDialog.h"
 #include "library/StarBurn.h"
 
+#include <QObject>
 #include <QString>
 
 #include <atomic>
@@ -52,6 +53,11 @@ private:
     TsbDeviceList FDevices;
     std::unique_ptr<IsbWaitDialog> FProgressForm;
     TsbWaitDialogFactory FWaitDialogFactory;
+    // Receives the scan thread's news for the wait dialog on this thread; what
+    // is still queued goes with it.
+    QObject FNotifier;
+    // Drives of this scan that wait for their disc; on this thread only.
+    int FDiscWaits = 0;
 };
 
 // One scan: probes the system device names (SPTI) or runs the library's own

@@ -232,6 +232,29 @@ EXCEPTION_NUMBER StarBurn_GetDeviceNameBySystemName(const char *systemName, char
     return EN_NO_DEVICE;
 }
 
+EXCEPTION_NUMBER StarBurn_GetDeviceIdentityBySystemName(const char *systemName, char *vendor,
+                                                        char *product)
+{
+    if (systemName == nullptr || vendor == nullptr || product == nullptr)
+        return EN_INVALID_PARAMETER;
+    vendor[0] = '\0';
+    product[0] = '\0';
+    std::shared_ptr<blankora::library::ProviderAccess> provider = Session::instance().provider();
+    if (!provider)
+        return EN_NOT_STARTED;
+    std::optional<int> number = blankora::library::systemNumberFromName(systemName);
+    if (!number)
+        return EN_INVALID_PARAMETER;
+    for (const blankora::transport::DeviceEntry &entry : provider->enumerate()) {
+        if (entry.systemNumber == *number) {
+            copyText(vendor, STARBURN_NAME_BUFFER_SIZE, entry.vendor);
+            copyText(product, STARBURN_NAME_BUFFER_SIZE, entry.product);
+            return EN_SUCCESS;
+        }
+    }
+    return EN_NO_DEVICE;
+}
+
 void StarBurn_SetFastReadTOC(uint8_t fast)
 {
     Session::instance().FastReadToc.store(fast != 0);
@@ -267,6 +290,19 @@ EXCEPTION_NUMBER StarBurn_CdvdBurnerGrabber_CreateEx(void **handle, char *except
                         [&](blankora::library::ProviderAccess &provider) {
                             return openName(provider, deviceName);
                         });
+}
+
+EXCEPTION_NUMBER StarBurn_CdvdBurnerGrabber_GetMountPoint(void *handle, char *mountPoint)
+{
+    if (mountPoint == nullptr)
+        return EN_INVALID_PARAMETER;
+    mountPoint[0] = '\0';
+    std::shared_ptr<DeviceObject> object = Session::instance().find(handle);
+    std::shared_ptr<blankora::library::ProviderAccess> provider = Session::instance().provider();
+    if (!object || !provider)
+        return EN_INVALID_PARAMETER;
+    copyText(mountPoint, STARBURN_NAME_BUFFER_SIZE, provider->mountPoint(object->node()));
+    return EN_SUCCESS;
 }
 
 void StarBurn_Destroy(void **handle)

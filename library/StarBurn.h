@@ -201,6 +201,11 @@ EXCEPTION_NUMBER StarBurn_GetDeviceNameByDeviceAddress(uint8_t portId, uint8_t b
 /* "\\.\" followed by the device node of the device with this system name (CdRomN). */
 EXCEPTION_NUMBER StarBurn_GetDeviceNameBySystemName(const char *systemName,
                                                     char *deviceName /* NAME_BUFFER_SIZE */);
+/* Vendor and product of the device with this system name (CdRomN) as the
+ * system lists it, without opening it (NAME_BUFFER_SIZE bytes each; "" where
+ * not known): a device that refuses to be opened can still be named. */
+EXCEPTION_NUMBER StarBurn_GetDeviceIdentityBySystemName(const char *systemName, char *vendor,
+                                                        char *product);
 /* Non-zero: GetTOCInformation reads only the track list; 0 (the default):
  * it also reads the full TOC for each track's session. */
 void StarBurn_SetFastReadTOC(uint8_t fast);
@@ -273,6 +278,10 @@ EXCEPTION_NUMBER StarBurn_CdvdBurnerGrabber_Release(void *handle, STARBURN_ERROR
  * the drive reports an error. */
 EXCEPTION_NUMBER StarBurn_CdvdBurnerGrabber_Blank(void *handle, STARBURN_ERROR_BLOCK,
                                                   ERASE_TYPE eraseType);
+/* The mount point of the loaded disc (NAME_BUFFER_SIZE bytes), or "" when it
+ * is not mounted. Blank refuses a mounted disc; this lets a caller say so
+ * before it gets that far. */
+EXCEPTION_NUMBER StarBurn_CdvdBurnerGrabber_GetMountPoint(void *handle, char *mountPoint);
 /* Fails with EN_DEVICE_BUSY while a Blank runs on the handle. */
 EXCEPTION_NUMBER StarBurn_CdvdBurnerGrabber_Eject(void *handle, STARBURN_ERROR_BLOCK);
 /* Makes a running Blank on this handle return EN_CANCELLED at its next poll

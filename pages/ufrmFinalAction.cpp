@@ -244,6 +244,7 @@ void TfrmFinalAction::AttachBurner(TsbBurner *Burner)
             // Lines collected before the run are all shown as information.
             auto *Row = new QTreeWidgetItem;
             Row->setText(0, Line->LogMessage);
+            Row->setToolTip(0, Line->LogMessage);
             Row->setIcon(0, imlSmall[litInfo]);
             Row->setData(0, Qt::UserRole, static_cast<int>(litInfo));
             Row->setText(1,
@@ -343,6 +344,8 @@ void TfrmFinalAction::AddLogLine(QObject *, const QString &Text, TsbLogItemType 
     const int Icon = std::clamp(static_cast<int>(Kind), 0, static_cast<int>(imlSmall.size()) - 1);
     auto *Row = new QTreeWidgetItem(ui->lvLog);
     Row->setText(0, Text);
+    // A long reason (a failed eject) is cut at the list's edge; its tooltip shows it whole.
+    Row->setToolTip(0, Text);
     Row->setIcon(0, imlSmall[Icon]);
     Row->setData(0, Qt::UserRole, Icon);
     Row->setText(1, TimeOfDayText(QTime::currentTime()));

@@ -1,6 +1,7 @@
 #include "pages/ufrmSelectDevice.h"
 
 #include "framework/sbBurner.h"
+#include "framework/sbMessageBox.h"
 #include "pages/ufrmOperationProgress.h"
 #include "platform/sbDeviceNaming.h"
 #include "util/sbUtils.h"
@@ -10,8 +11,6 @@
 #include <QHeaderView>
 #include <QPalette>
 #include <QTreeWidgetItem>
-
-#include <cstring>
 
 namespace {
 
@@ -29,8 +28,6 @@ constexpr int ColumnCount = 6;
 // The widths as designed; a column grows beyond them to show its texts whole.
 constexpr int DesignedWidths[ColumnCount] = {100, 70, 60, 60, 70, 85};
 constexpr int RecordRole = Qt::UserRole;
-// Shown in a failure text when the library leaves the status unset.
-constexpr uint32_t StatusUnset = 31;
 
 TsbDeviceItem *RecordOf(const QTreeWidgetItem *Row)
 {
@@ -62,6 +59,8 @@ TfrmSelectDevice::TfrmSelectDevice(QWidget *parent)
         if (QTreeWidgetItem *Row = GetSelectedRow())
             lvDevicesChange(Row);
     });
+    connect(ui->lvDevices, &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem *Row) { lvDevicesDblClick(Row); });
     FFinder.SetWaitDialogFactory([] { return std::make_unique<TfrmOperationProgress>(); });
 }
 
@@ -117,18 +116,36 @@ void TfrmSelectDevice::RebuildRows()
     const TsbDeviceList *Devices = FFinder.Devices();
     for (int Index = 0; Index < Devices->Count(); ++Index) {
         TsbDeviceItem *Record = Devices->Items(Index);
-        if (!FShowAllDevices && !Record->MediaFormatFlag(7))
+        // A drive that refuses to be opened cannot say what it writes; it is
+        // listed so that the user learns why it cannot be used.
+        const bool Refused = Record->State == dsNoAccess || Record->State == dsInUse;
+        if (!FShowAllDevices && !Record->MediaFormatFlag(7) && !Refused)
             continue;
         auto *Row = new QTreeWidgetItem(ui->lvDevices);
         Row->setData(colProduct, RecordRole,
                      QVariant::fromValue(reinterpret_cast<quintptr>(Record)));
-        Row->setText(colProduct, Record->Product);
+        Row->setText(colProduct, Record->Product.isEmpty() ? Record->DriveLetter : Record->Product);
         Row->setText(colVendor, Record->Vendor);
         Row->setText(colRevision, Record->ProductRevisionLevel);
-        Row->setText(colMedia, GetDiscTypeName(Record->DiscType));
-        if (Record->DiscType == DISC_TYPE_NO_MEDIA)
+        switch (Record->State) {
+        case dsNoAccess:
+            Row->setText(colMedia, tr("No access"));
+            break;
+        case dsInUse:
+            Row->setText(colMedia, tr("In use"));
+            break;
+        case dsTrayOpen:
+            Row->setText(colMedia, tr("Tray open"));
+            break;
+        case dsNotReady:
+            Row->setText(colMedia, tr("Not ready"));
+            break;
+        default:
+            Row->setText(colMedia, GetDiscTypeName(Record->DiscType));
+            break;
+        }
+        if (Refused || Record->DiscType == DISC_TYPE_NO_MEDIA)
             continue;
-        Record->DiscSpace = QueryDiscSpace(*Record);
         const TsbDiscSpace &Space = Record->DiscSpace;
         if (Space.FreeBytes == Space.TotalBytes)
             Row->setText(colSize, tr("Blank"));
@@ -248,67 +265,7 @@ void TfrmSelectDevice::GetSelectedDevicePath(QString &Path) const
 
 TsbDiscSpace TfrmSelectDevice::QueryDiscSpace(const TsbDeviceItem &Item)
 {
-    TsbDiscSpace Space;
-    char Text[STARBURN_EXCEPTION_TEXT_SIZE] = {};
-    uint32_t Status = StatusUnset;
-    CDB_FAILURE_INFORMATION Failure{};
-    void *Grabber = nullptr;
-    EXCEPTION_NUMBER Code;
-    if (Item.TransportType == ttSpti) {
-        const QByteArray Name = Item.DeviceName.toLocal8Bit();
-        LogScanLine(QStringLiteral("CdvdBurnerGrabber_CreateEx"));
-        Code = StarBurn_CdvdBurnerGrabber_CreateEx(&Grabber, Text, sizeof(Text), &Status, &Failure,
-                                                   nullptr, nullptr, Name.constData(), 1);
-        if (Code != EN_SUCCESS)
-            LogScanLine(LibraryFailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_CreateEx()"),
-                                           Code, Status, Text));
-    } else {
-        LogScanLine(QStringLiteral("CdvdBurnerGrabber_Create (before create)"));
-        Code = StarBurn_CdvdBurnerGrabber_Create(
-            &Grabber, Text, sizeof(Text), &Status, &Failure, nullptr, nullptr, Item.Address.PortID,
-            Item.Address.BusID, Item.Address.TargetID, Item.Address.LUN, 1);
-        if (Code != EN_SUCCESS)
-            LogScanLine(LibraryFailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_Create()"),
-                                           Code, Status, Text));
-    }
-    // Without a device object there is nothing to ask: the space stays zero.
-    if (Code != EN_SUCCESS || Grabber == nullptr) {
-        if (Grabber != nullptr) {
-            LogScanLine(QStringLiteral("Destroy: Grabber"));
-            StarBurn_Destroy(&Grabber);
-        }
-        return Space;
-    }
-
-    uint32_t Extra = 0;
-    uint64_t FreeBytes = 0;
-    LogScanLine(QStringLiteral("CdvdBurnerGrabber_GetDiscFreeSpace"));
-    Code = StarBurn_CdvdBurnerGrabber_GetDiscFreeSpace(Grabber, 3, &Extra, &FreeBytes);
-    if (Code != EN_SUCCESS) {
-        LogScanLine(
-            QStringLiteral("StarBurn_CdvdBurnerGrabber_GetDiscFreeSpace() failed, exception %1\"")
-                .arg(Code));
-        FreeBytes = 0;
-        Extra = 0;
-    }
-    uint64_t UsedBytes = 0;
-    std::memset(Text, 0, sizeof(Text));
-    Status = StatusUnset;
-    LogScanLine(QStringLiteral("CdvdBurnerGrabber_GetDiscUsedSpace"));
-    Code = StarBurn_CdvdBurnerGrabber_GetDiscUsedSpace(Grabber, Text, sizeof(Text), &Status,
-                                                       &Failure, &UsedBytes);
-    if (Code != EN_SUCCESS) {
-        LogScanLine(LibraryFailureText(
-            QStringLiteral("StarBurn_CdvdBurnerGrabber_GetDiscUsedSpace()"), Code, Status, Text));
-        UsedBytes = 0;
-    }
-    Space.FreeBytes = FreeBytes;
-    Space.UsedBytes = UsedBytes;
-    Space.TotalBytes = UsedBytes + FreeBytes;
-    Space.FreeSpaceExtra = Extra;
-    LogScanLine(QStringLiteral("Destroy: Grabber"));
-    StarBurn_Destroy(&Grabber);
-    return Space;
+    return ReadDiscSpace(Item);
 }
 
 QTreeWidgetItem *TfrmSelectDevice::FindItemByAddress(const TsbDeviceAddress &Address) const
@@ -370,6 +327,61 @@ QTreeWidgetItem *TfrmSelectDevice::FindItemByIdentity(const TsbDeviceIdentity &I
         Record->DriveLetter != Identity.Node)
         return nullptr;
     return Row;
+}
+
+QString TfrmSelectDevice::ProblemText(const TsbDeviceItem &Record)
+{
+    // Product and node where known; a drive that refused to open has only its node.
+    QString Name = Record.Product.trimmed();
+    if (Name.isEmpty())
+        Name = Record.DeviceName;
+    const QString Drive = Name.isEmpty() ? Record.DriveLetter
+                                         : Name + QStringLiteral(" (") + Record.DriveLetter + u')';
+    switch (Record.State) {
+    case dsNoAccess:
+        return tr("You have no access to the drive %1: its device node refuses your user. "
+                  "On Linux, optical drives belong to the group \"cdrom\": add yourself to it "
+                  "with the command sudo adduser $USER cdrom, then log out and log in again")
+            .arg(Drive);
+    case dsInUse:
+        return tr("The drive %1 is in use by another program. Close that program or unmount "
+                  "its disc, then click Refresh")
+            .arg(Drive);
+    case dsNoDisc:
+        return tr("There is no disc in the drive %1. Put in the rewritable disc you want to "
+                  "erase, then click Next again")
+            .arg(Drive);
+    case dsTrayOpen:
+        return tr("The tray of the drive %1 is open. Put in the rewritable disc you want to "
+                  "erase, close the tray, then click Next again")
+            .arg(Drive);
+    case dsNotReady:
+        return tr("The disc in the drive %1 did not become ready. Take it out, put it in "
+                  "again, wait until the drive is quiet, then click Refresh")
+            .arg(Drive);
+    default:
+        return QString();
+    }
+}
+
+QString TfrmSelectDevice::GetSelectedProblemText() const
+{
+    const TsbDeviceItem *Record = SelectedRecord();
+    return Record != nullptr ? ProblemText(*Record) : QString();
+}
+
+TsbDriveState TfrmSelectDevice::GetSelectedState() const
+{
+    const TsbDeviceItem *Record = SelectedRecord();
+    return Record != nullptr ? Record->State : dsUsable;
+}
+
+void TfrmSelectDevice::lvDevicesDblClick(QTreeWidgetItem *Row)
+{
+    const TsbDeviceItem *Record = RecordOf(Row);
+    const QString Text = Record != nullptr ? ProblemText(*Record) : QString();
+    if (!Text.isEmpty())
+        ShowErrorMessage(Text);
 }
 
 void TfrmSelectDevice::btnRefreshClick()

@@ -67,6 +67,11 @@ public:
     TsbDeviceIdentity GetSelectedIdentity() const;
     // The volume label of the selected device's disc; empty without one.
     QString GetSelectedDiscLabel() const;
+    // Why the drive cannot be used as the scan found it, naming the drive and
+    // saying what to do; empty when it can be used.
+    static QString ProblemText(const TsbDeviceItem &Record);
+    QString GetSelectedProblemText() const;
+    TsbDriveState GetSelectedState() const;
     // The row of that very drive; none when it is no longer listed.
     QTreeWidgetItem *FindItemByIdentity(const TsbDeviceIdentity &Identity) const;
 
@@ -81,6 +86,7 @@ public:
 private slots:
     void btnRefreshClick();
     void lvDevicesChange(QTreeWidgetItem *Row);
+    void lvDevicesDblClick(QTreeWidgetItem *Row);
 
 private:
     const TsbDeviceItem *SelectedRecord() const;

@@ -75,6 +75,9 @@ struct DeviceEntry
     int systemNumber = -1; // N of CdRomN (/dev/srN)
     uint8_t host = 0, channel = 0, target = 0, lun = 0;
     std::string node; // /dev/srN, or the virtual drive's node
+    // INQUIRY identity as sysfs (or the scenario) gives it, known without
+    // opening the device; empty where it is not known.
+    std::string vendor, product;
 };
 
 // Shared: any number of handles, as the scan needs. Exclusive: O_EXCL, which the

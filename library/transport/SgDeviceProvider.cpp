@@ -88,6 +88,13 @@ std::vector<DeviceEntry> SgDeviceProvider::enumerate()
                 break;
             }
         }
+        // sysfs pads the INQUIRY texts with blanks.
+        const auto trimmed = [](std::string text) {
+            text.erase(text.find_last_not_of(' ') + 1);
+            return text;
+        };
+        entry.vendor = trimmed(readFirstLine(item.path() / "vendor"));
+        entry.product = trimmed(readFirstLine(item.path() / "model"));
         if (entry.systemNumber >= 0)
             entries.push_back(entry);
     }

@@ -138,6 +138,7 @@ bool VirtualDrive::prepare(std::string &error)
     }
     if (!FDisc)
         return true;
+    FReadyAt = FClock->now() + FSpec.faults.becomingReadySeconds;
     const std::string content = FTrayOpen ? FStash : FNode;
     if (!FDisc->image.empty()) {
         std::error_code copyError;
@@ -196,6 +197,8 @@ transport::DeviceEntry VirtualDrive::entry() const
     entry.target = FSpec.target;
     entry.lun = FSpec.lun;
     entry.node = FNode;
+    entry.vendor = FSpec.vendor;
+    entry.product = FSpec.product;
     return entry;
 }
 

@@ -112,6 +112,8 @@ private:
     unsigned resolveSpeed(unsigned requested, const std::vector<unsigned> &list) const;
     uint32_t readableBlocks() const;
     bool discPresent() const;
+    // The disc went in less than the fault's seconds ago: the drive spins it up.
+    bool becomingReady() const;
 
     Reply testUnitReady();
     Reply requestSense(const transport::ScsiCommand &command);
@@ -155,6 +157,7 @@ private:
     std::string FStash; // disc content while the tray is open
     std::optional<DiscSpec> FDisc;
     bool FTrayOpen = false;
+    double FReadyAt = 0; // simulated time at which a disc that went in is ready
     bool FDaoOnly = false;
     bool FIntermediate = false; // DVD-RW quick-formatted, session not closed yet
     uint8_t FBgStatus = 0;

@@ -185,6 +185,8 @@ ScsiResult VirtualDrive::execute(unsigned handle, bool readOnly, const ScsiComma
             reply.sksv = earlyReady() && FSpec.faults.progress != ProgressReport::None;
         } else if (FSpec.faults.notReady && needsReadyUnit && opcode != 0x00) {
             reply = Reply::check(KNotReady);
+        } else if (becomingReady() && needsReadyUnit && opcode != 0x00) {
+            reply = Reply::check(KBecomingReady);
         } else {
             reply = dispatch(handle, command);
             if (reply.waitForJob) {

@@ -24,6 +24,7 @@ inline constexpr Sense KRemovalPrevented{0x05, 0x53, 0x02};
 inline constexpr Sense KWriteProtected{0x07, 0x27, 0x00};
 inline constexpr Sense KMediumChanged{0x06, 0x28, 0x00};
 inline constexpr Sense KNotReady{0x02, 0x04, 0x00};
+inline constexpr Sense KBecomingReady{0x02, 0x04, 0x01};
 
 inline uint16_t be16(std::span<const uint8_t> bytes, size_t at)
 {

@@ -24,11 +24,18 @@ VirtualDrive::Reply VirtualDrive::testUnitReady()
     }
     if (FSpec.faults.notReady)
         return Reply::check(KNotReady);
+    if (becomingReady())
+        return Reply::check(KBecomingReady);
     if (!discPresent())
         return Reply::check(FTrayOpen ? KNoMediumOpen : KNoMediumClosed);
     if (FSpec.quirks.readySense)
         return Reply::check(*FSpec.quirks.readySense);
     return {};
+}
+
+bool VirtualDrive::becomingReady() const
+{
+    return discPresent() && FClock->now() < FReadyAt;
 }
 
 VirtualDrive::Reply VirtualDrive::requestSense(const ScsiCommand &)
@@ -46,6 +53,8 @@ VirtualDrive::Reply VirtualDrive::requestSense(const ScsiCommand &)
         current.sksv = FSpec.faults.progress != ProgressReport::None;
     } else if (FSpec.faults.notReady) {
         current.sense = KNotReady;
+    } else if (becomingReady()) {
+        current.sense = KBecomingReady;
     } else if (!discPresent()) {
         current.sense = FTrayOpen ? KNoMediumOpen : KNoMediumClosed;
     }
@@ -92,6 +101,7 @@ VirtualDrive::Reply VirtualDrive::startStop(const ScsiCommand &command)
             FTrayOpen = false;
             syncBackingFile();
             if (FDisc) {
+                FReadyAt = FClock->now() + FSpec.faults.becomingReadySeconds;
                 FUnitAttention = KMediumChanged;
                 FNewMediaEvent = true;
             }

@@ -244,7 +244,7 @@ bool parseFaults(ScenarioReader &reader, const QJsonObject &object, const std::s
                  Faults &faults)
 {
     if (!reader.checkKeys(object, path,
-                          {"open", "readOnly", "notReady", "sense", "blankFailsAt",
+                          {"open", "readOnly", "notReady", "becomingReady", "sense", "blankFailsAt",
                            "blankFailSense", "ejectFails", "lockFails", "blankRefused",
                            "vanishAfter", "garbage", "progress"}))
         return false;
@@ -323,6 +323,12 @@ bool parseFaults(ScenarioReader &reader, const QJsonObject &object, const std::s
             }
             faults.injections.push_back(injection);
         }
+    }
+    if (object.contains("becomingReady")) {
+        const auto seconds = reader.number(object["becomingReady"], key("becomingReady"), 0, 3600);
+        if (!seconds)
+            return false;
+        faults.becomingReadySeconds = *seconds;
     }
     if (object.contains("blankFailsAt")) {
         const auto at = reader.number(object["blankFailsAt"], key("blankFailsAt"), 0, 1);

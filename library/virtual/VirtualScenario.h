@@ -114,6 +114,7 @@ struct Faults
     int openError = 0; // errno returned by opening the drive
     bool readOnly = false;
     bool notReady = false;
+    double becomingReadySeconds = 0; // 02/04/01 for so long after a disc goes in
     std::vector<Injection> injections;
     double blankFailsAt = -1; // fraction 0..1 where an erase job fails
     Sense blankFailSense{0x03, 0x51, 0x00};

@@ -154,11 +154,15 @@ void TestSafety::chosenDriveGoneStopsNext_data()
                                            "click Refresh and choose a drive again.");
     QTest::newRow("spti, vanished")
         << int(ttSpti) << "Virtual DVD-RW" << 0 << Gone + "CdRom1)" << GoneEnd;
+    // A drive that refuses this user stays listed and says so.
+    const QString Denied = QStringLiteral("You have no access to the drive ");
+    const QString DeniedEnd = QStringLiteral("sudo adduser $USER cdrom, then log out and log in "
+                                             "again.");
     QTest::newRow("spti, cannot be opened")
-        << int(ttSpti) << "Virtual DVD-RW" << EACCES << Gone + "CdRom1)" << GoneEnd;
+        << int(ttSpti) << "Virtual DVD-RW" << EACCES << Denied + "Virtual DVD-RW (" << DeniedEnd;
     QTest::newRow("aspi, vanished") << int(ttAspi) << "Virtual DVD-RW" << 0 << Gone << GoneEnd;
     QTest::newRow("aspi, cannot be opened")
-        << int(ttAspi) << "Virtual DVD-RW" << EACCES << Gone << GoneEnd;
+        << int(ttAspi) << "Virtual DVD-RW" << EACCES << Denied + "Virtual DVD-RW (" << DeniedEnd;
     // With a disc listed, the drive is opened for the erase straight away.
     const QString OpenEnd =
         QStringLiteral("). Check that it is connected, click Refresh and choose a drive again.");

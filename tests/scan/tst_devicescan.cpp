@@ -1,6 +1,8 @@
 #include "framework/sbDeviceList.h"
 
 #include "framework/sbLog.h"
+#include "library/virtual/VirtualBay.h"
+#include "library/virtual/VirtualDrive.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -104,7 +106,8 @@ private slots:
     void recordsHoldIdentityAndDisc();
     void failedOpen_data();
     void failedOpen();
-    void cancelMidScan_keepsFinishedDropsCurrentSkipsRest();
+    void cancelMidScan_keepsFinishedDropsCurrent();
+    void drivesAreReadSideBySide();
     void cancelledScanWithDialog_isClearedByTheNextScan();
     void cancelledScan_isClearedByQuietScans_data();
     void cancelledScan_isClearedByQuietScans();
@@ -212,14 +215,17 @@ void TestDeviceScan::recordsHoldIdentityAndDisc_data()
     QTest::addColumn<int>("DiscType");
     QTest::addColumn<bool>("Writer");
     QTest::addColumn<bool>("DiscInformation");
+    // The scan reads the disc's space too: the page only shows it.
+    QTest::addColumn<bool>("HasSpace");
+    QTest::addColumn<qulonglong>("UsedBytes");
     QTest::newRow("spti blank CD-RW")
-        << int(ttSpti) << "Virtual A" << int(DISC_TYPE_CDRW) << true << true;
+        << int(ttSpti) << "Virtual A" << int(DISC_TYPE_CDRW) << true << true << true << 0ull;
     QTest::newRow("aspi blank CD-RW")
-        << int(ttAspi) << "Virtual A" << int(DISC_TYPE_CDRW) << true << true;
+        << int(ttAspi) << "Virtual A" << int(DISC_TYPE_CDRW) << true << true << true << 0ull;
     QTest::newRow("spti DVD+RW") << int(ttSpti) << "Virtual B" << int(DISC_TYPE_DVDPLUSRW) << true
-                                 << true;
+                                 << true << true << 734003200ull;
     QTest::newRow("spti empty reader")
-        << int(ttSpti) << "Virtual R" << int(DISC_TYPE_NO_MEDIA) << false << false;
+        << int(ttSpti) << "Virtual R" << int(DISC_TYPE_NO_MEDIA) << false << false << false << 0ull;
 }
 
 void TestDeviceScan::recordsHoldIdentityAndDisc()
@@ -229,6 +235,8 @@ void TestDeviceScan::recordsHoldIdentityAndDisc()
     QFETCH(int, DiscType);
     QFETCH(bool, Writer);
     QFETCH(bool, DiscInformation);
+    QFETCH(bool, HasSpace);
+    QFETCH(qulonglong, UsedBytes);
     StartBay("scan-drives.json");
     TsbDeviceFinder Finder;
     Finder.FTransportType = TsbTransportType(Transport);
@@ -241,6 +249,8 @@ void TestDeviceScan::recordsHoldIdentityAndDisc()
     QCOMPARE(int(Item.DiscType), DiscType);
     QCOMPARE(Item.MediaFormatFlag(7), Writer);
     QCOMPARE(Item.DiscInformation.Bytes[0] != 0, DiscInformation);
+    QCOMPARE(Item.DiscSpace.TotalBytes > 0, HasSpace);
+    QCOMPARE(qulonglong(Item.DiscSpace.UsedBytes), UsedBytes);
     QVERIFY(!Item.Vendor.isEmpty());
     QVERIFY(!Item.DriveLetter.isEmpty());
     QVERIFY(!Item.DriveLetter.startsWith(QLatin1Char('\\')));
@@ -252,9 +262,9 @@ void TestDeviceScan::failedOpen_data()
 {
     QTest::addColumn<int>("Transport");
     QTest::addColumn<QStringList>("Expected");
-    // By address the record stays with only its address; by name it is left out.
-    QTest::newRow("aspi") << int(ttAspi) << QStringList({"", "Virtual Open"});
-    QTest::newRow("spti") << int(ttSpti) << QStringList({"Virtual Open"});
+    // The drive that refuses to be opened stays, with its node and the reason.
+    QTest::newRow("aspi") << int(ttAspi) << QStringList({"Virtual Locked", "Virtual Open"});
+    QTest::newRow("spti") << int(ttSpti) << QStringList({"Virtual Locked", "Virtual Open"});
 }
 
 void TestDeviceScan::failedOpen()
@@ -268,25 +278,27 @@ void TestDeviceScan::failedOpen()
 
     const TsbDeviceList &List = *Finder.Devices();
     QCOMPARE(Products(List), Expected);
+    QCOMPARE(int(List.Items(0)->State), int(dsNoAccess));
+    QVERIFY(List.Items(0)->DriveLetter.endsWith(QStringLiteral("/sr0")));
     if (Transport == ttAspi) {
         const TsbDeviceItem &Locked = *List.Items(0);
         QVERIFY(Locked.Address.IsValid);
         QCOMPARE(Locked.Address.PortID, uint8_t(3));
         QCOMPARE(Locked.Address.TargetID, uint8_t(1));
         QCOMPARE(int(Locked.DiscType), int(DISC_TYPE_UNKNOWN));
-        QVERIFY(Locked.Vendor.isEmpty());
+        QCOMPARE(Locked.Vendor, QStringLiteral("BLANKORA"));
     }
 }
 
-void TestDeviceScan::cancelMidScan_keepsFinishedDropsCurrentSkipsRest()
+void TestDeviceScan::cancelMidScan_keepsFinishedDropsCurrent()
 {
     StartBay("scan-slow.json");
     std::function<void()> Cancel;
     TsbDeviceFinder Finder;
     Finder.SetWaitDialogFactory([&Cancel] { return std::make_unique<TRecordingDialog>(&Cancel); });
     Finder.FTransportType = ttSpti;
-    // The first drive answers at once, the second takes a good second: the
-    // click lands while the second one is being read.
+    // The first and the last drive answer at once, the second takes a good
+    // second: the click lands while the second one is being read.
     QTimer::singleShot(250, this, [&Cancel] {
         QVERIFY(Cancel);
         Cancel();
@@ -294,8 +306,39 @@ void TestDeviceScan::cancelMidScan_keepsFinishedDropsCurrentSkipsRest()
     Finder.FindDevices(true);
 
     QCOMPARE(TRecordingDialog::LastCaption, QStringLiteral("Scanning devices"));
-    QCOMPARE(Products(*Finder.Devices()), QStringList({"Virtual First"}));
+    QCOMPARE(Products(*Finder.Devices()), QStringList({"Virtual First", "Virtual Last"}));
     QVERIFY(Finder.Devices()->Cancelled);
+}
+
+void TestDeviceScan::drivesAreReadSideBySide()
+{
+    StartBay("scan-slow.json");
+    TakeLogLines();
+    TsbDeviceFinder Finder;
+    Finder.FTransportType = ttAspi;
+    Finder.FindDevices(false);
+    QCOMPARE(Products(*Finder.Devices()),
+             QStringList({"Virtual First", "Virtual Slow", "Virtual Last"}));
+
+    // The last drive was read while the slow one still was.
+    std::string Error;
+    const auto Bay = blankora::virtualbay::VirtualBay::current(Error);
+    QVERIFY(Bay);
+    QVERIFY(Bay->drive(2).commandLog().front().simSeconds <
+            Bay->drive(1).commandLog().back().simSeconds);
+    // Each drive's diagnostic lines stay together, in the order of the drives.
+    const QStringList Lines = TakeLogLines();
+    QList<qsizetype> Starts;
+    for (int Target = 0; Target < 3; ++Target)
+        Starts << Lines.indexOf(QStringLiteral("CdvdBurnerGrabber_Create (after create): "
+                                               "PortID:1,BusID:0,TargetID:%1,LUN:0")
+                                    .arg(Target));
+    QVERIFY2(Starts[0] >= 0 && Starts[0] < Starts[1] && Starts[1] < Starts[2],
+             qPrintable(Lines.join(u'\n')));
+    for (int Drive = 0; Drive < 2; ++Drive)
+        QVERIFY(Lines.mid(Starts[Drive], Starts[Drive + 1] - Starts[Drive])
+                    .filter(QStringLiteral("(after create)"))
+                    .size() == 1);
 }
 
 void TestDeviceScan::cancelledScanWithDialog_isClearedByTheNextScan()
@@ -403,11 +446,14 @@ void TestDeviceScan::aspiScan_writesDiagnosticLines()
              qPrintable(Lines.value(2)));
     QVERIFY(Lines.value(2).contains(QStringLiteral(", status ")));
     QVERIFY(Lines.value(2).contains(QStringLiteral(", text \"")));
-    QCOMPARE(Lines.value(3), QStringLiteral("CdvdBurnerGrabber_Create (before create)"));
-    QCOMPARE(Lines.value(4), QStringLiteral("CdvdBurnerGrabber_Create (after create): "
+    // The refused drive's node and name are looked up for its row.
+    QCOMPARE(Lines.value(3), QStringLiteral("GetDeviceNameByDeviceAddress"));
+    QCOMPARE(Lines.value(4), QStringLiteral("GetDeviceIdentityBySystemName"));
+    QCOMPARE(Lines.value(5), QStringLiteral("CdvdBurnerGrabber_Create (before create)"));
+    QCOMPARE(Lines.value(6), QStringLiteral("CdvdBurnerGrabber_Create (after create): "
                                             "PortID:3,BusID:0,TargetID:2,LUN:0"));
-    QCOMPARE(Lines.value(5), QStringLiteral("GetDeviceNameByDeviceAddress"));
-    QCOMPARE(Lines.value(6), QStringLiteral("CdvdBurnerGrabber_GetDeviceInformation"));
+    QCOMPARE(Lines.value(7), QStringLiteral("GetDeviceNameByDeviceAddress"));
+    QCOMPARE(Lines.value(8), QStringLiteral("CdvdBurnerGrabber_GetDeviceInformation"));
     QCOMPARE(Lines.last(), QStringLiteral("Destroy: Grabber"));
     // The empty DVD writer's region state is read although no disc is in it.
     QVERIFY(Lines.contains(QStringLiteral("CdvdBurnerGrabber_GetRPC")));
