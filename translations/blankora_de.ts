@@ -418,6 +418,14 @@ Try &apos;%1 --help&apos; for more information.
         <source>The drive %1 could not be opened for erasing (%2). Check that it is connected, click Refresh and choose a drive again</source>
         <translation>Das Laufwerk %1 konnte nicht zum Löschen geöffnet werden (%2). Prüfen Sie, ob es angeschlossen ist, klicken Sie auf „Aktualisieren“ und wählen Sie erneut ein Laufwerk</translation>
     </message>
+    <message>
+        <source>The disc in the drive %1 is mounted at %2, so it cannot be erased. Unmount it (for example with the eject button of your file manager, or with the command umount &quot;%2&quot;), then click Next again</source>
+        <translation>Die Disc im Laufwerk %1 ist unter %2 eingehängt und kann daher nicht gelöscht werden. Hängen Sie sie aus (zum Beispiel mit der Auswerfen-Schaltfläche Ihres Dateimanagers oder mit dem Befehl umount &quot;%2&quot;) und klicken Sie dann erneut auf „Weiter“</translation>
+    </message>
+    <message>
+        <source>The drive %1 can be read but not written by your user, so its disc cannot be erased. On Linux, optical drives belong to the group &quot;cdrom&quot;: add yourself to it with the command sudo adduser $USER cdrom, then log out and log in again</source>
+        <translation>Ihr Benutzer kann das Laufwerk %1 lesen, aber nicht beschreiben; seine Disc kann daher nicht gelöscht werden. Unter Linux gehören optische Laufwerke zur Gruppe &quot;cdrom&quot;: Fügen Sie sich ihr mit dem Befehl sudo adduser $USER cdrom hinzu, melden Sie sich dann ab und wieder an</translation>
+    </message>
 </context>
 <context>
     <name>TSelectTransportForm</name>
@@ -430,16 +438,16 @@ Try &apos;%1 --help&apos; for more information.
         <translation>SPTI - SCSI Pass Through Interface</translation>
     </message>
     <message>
-        <source>This transport is preferrable for Windows NT-based systems (NT4/2000/XP/2003/Vista/Win7). It can&apos;t be used for Windows 9x systems (95/98/Me).</source>
-        <translation>Dieser Transport ist für Windows-NT-basierte Systeme (NT4/2000/XP/2003/Vista/Win7) vorzuziehen. Unter Windows 9x (95/98/Me) ist er nicht verwendbar.</translation>
-    </message>
-    <message>
         <source>ASPI - Advanced SCSI Programming Interface</source>
         <translation>ASPI - Advanced SCSI Programming Interface</translation>
     </message>
     <message>
-        <source>This transport is primarily intended for Windows 9x systems, but can be used in Windows NT-based systems.</source>
-        <translation>Dieser Transport ist vor allem für Windows 9x gedacht, kann aber auch unter Windows-NT-basierten Systemen verwendet werden.</translation>
+        <source>Each drive is opened through its block device node, /dev/srN, and the commands go to it through the kernel&apos;s SCSI pass-through (SG_IO). This is the usual choice on Linux.</source>
+        <translation>Jedes Laufwerk wird über seinen Blockgeräteknoten /dev/srN geöffnet, und die Befehle erreichen es über die SCSI-Durchreichung des Kernels (SG_IO). Das ist unter Linux die übliche Wahl.</translation>
+    </message>
+    <message>
+        <source>Drives are found by their SCSI address (host, channel, target, LUN) through sysfs and opened by that address.</source>
+        <translation>Laufwerke werden über sysfs anhand ihrer SCSI-Adresse (Host, Kanal, Ziel, LUN) gefunden und über diese Adresse geöffnet.</translation>
     </message>
 </context>
 <context>
@@ -671,6 +679,42 @@ Try &apos;%1 --help&apos; for more information.
         <source>Destination device</source>
         <translation>Zielgerät</translation>
     </message>
+    <message>
+        <source>No access</source>
+        <translation>Kein Zugriff</translation>
+    </message>
+    <message>
+        <source>In use</source>
+        <translation>In Benutzung</translation>
+    </message>
+    <message>
+        <source>Tray open</source>
+        <translation>Schublade offen</translation>
+    </message>
+    <message>
+        <source>Not ready</source>
+        <translation>Nicht bereit</translation>
+    </message>
+    <message>
+        <source>You have no access to the drive %1: its device node refuses your user. On Linux, optical drives belong to the group &quot;cdrom&quot;: add yourself to it with the command sudo adduser $USER cdrom, then log out and log in again</source>
+        <translation>Sie haben keinen Zugriff auf das Laufwerk %1: Sein Geräteknoten weist Ihren Benutzer ab. Unter Linux gehören optische Laufwerke zur Gruppe &quot;cdrom&quot;: Fügen Sie sich ihr mit dem Befehl sudo adduser $USER cdrom hinzu, melden Sie sich dann ab und wieder an</translation>
+    </message>
+    <message>
+        <source>The drive %1 is in use by another program. Close that program or unmount its disc, then click Refresh</source>
+        <translation>Das Laufwerk %1 wird von einem anderen Programm benutzt. Schließen Sie dieses Programm oder hängen Sie seine Disc aus und klicken Sie dann auf „Aktualisieren“</translation>
+    </message>
+    <message>
+        <source>There is no disc in the drive %1. Put in the rewritable disc you want to erase, then click Next again</source>
+        <translation>Im Laufwerk %1 liegt keine Disc. Legen Sie die wiederbeschreibbare Disc ein, die Sie löschen möchten, und klicken Sie dann erneut auf „Weiter“</translation>
+    </message>
+    <message>
+        <source>The tray of the drive %1 is open. Put in the rewritable disc you want to erase, close the tray, then click Next again</source>
+        <translation>Die Schublade des Laufwerks %1 ist offen. Legen Sie die wiederbeschreibbare Disc ein, die Sie löschen möchten, schließen Sie die Schublade und klicken Sie dann erneut auf „Weiter“</translation>
+    </message>
+    <message>
+        <source>The disc in the drive %1 did not become ready. Take it out, put it in again, wait until the drive is quiet, then click Refresh</source>
+        <translation>Die Disc im Laufwerk %1 wurde nicht bereit. Nehmen Sie sie heraus, legen Sie sie wieder ein, warten Sie, bis das Laufwerk ruhig ist, und klicken Sie dann auf „Aktualisieren“</translation>
+    </message>
 </context>
 <context>
     <name>TfrmWelcome</name>
@@ -745,6 +789,10 @@ Try &apos;%1 --help&apos; for more information.
     <message>
         <source>Scanning devices</source>
         <translation>Geräte werden gesucht</translation>
+    </message>
+    <message>
+        <source>Waiting up to 20 seconds for the disc in %1 to become ready.</source>
+        <translation>Bis zu 20 Sekunden wird gewartet, bis die Disc in %1 bereit ist.</translation>
     </message>
 </context>
 <context>
