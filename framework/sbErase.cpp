@@ -3,6 +3,7 @@
 #include "framework/sbBurner.h"
 #include "framework/sbCallBack.h"
 #include "framework/sbErrors.h"
+#include "framework/sbSpeedList.h"
 #include "framework/sbTypes.h"
 #include "platform/sbVolumeLabel.h"
 #include "util/sbUtils.h"
@@ -80,7 +81,10 @@ void TsbEraseAction::Execute(TsbActionItem *Item)
         CheckDiscUnchanged(*B);
 
     DoMessage(tr("Erase started"), litInfo);
-    DoMessage(tr("Erase speed") + tr(": %1.0x").arg(O.SpeedInPoint), litInfo);
+    // A drive that takes no speed command has the speed 0 KB/s: no "0.0x".
+    DoMessage(tr("Erase speed") + (O.SpeedInSize == 0 ? QStringLiteral(": ") + OwnSpeedText()
+                                                      : tr(": %1.0x").arg(O.SpeedInPoint)),
+              litInfo);
 
     TsbDriveSpeeds Speeds;
     try {

@@ -49,15 +49,19 @@ TsbDiscSpeedItem *TsbDiscSpeedList::FindBySpeedInPoint(int32_t SpeedInPoint) con
     return nullptr;
 }
 
+QString OwnSpeedText()
+{
+    return QCoreApplication::translate("TsbDiscSpeedList", "The drive chooses its own speed");
+}
+
 void TsbDiscSpeedList::UpdateSpeedTexts()
 {
     for (const auto &Item : FItems) {
-        Item->StrSpeed =
-            Item->SpeedInSize == 0
-                ? QCoreApplication::translate("TsbDiscSpeedList", "The drive chooses its own speed")
-                : QCoreApplication::translate("TsbDiscSpeedList", "%1.0x (%2 KB/sec)")
-                      .arg(Item->SpeedInPoint)
-                      .arg(Item->SpeedInSize);
+        Item->StrSpeed = Item->SpeedInSize == 0
+                             ? OwnSpeedText()
+                             : QCoreApplication::translate("TsbDiscSpeedList", "%1.0x (%2 KB/sec)")
+                                   .arg(Item->SpeedInPoint)
+                                   .arg(Item->SpeedInSize);
     }
 }
 

@@ -49,3 +49,6 @@ private:
 
     std::vector<std::unique_ptr<TsbDiscSpeedItem>> FItems;
 };
+
+// The speed text of a drive that takes no speed command and chooses its own.
+QString OwnSpeedText();

@@ -41,6 +41,7 @@ private slots:
     void failedBlankGivesOneErrorAndNoEject();
     void failedSpeedSettingRunsNoBlank();
     void failedEjectStillCompletes();
+    void driveOwnSpeedIsLoggedAsSuch();
     void estimateTimerOnlyWhenAsked_data();
     void estimateTimerOnlyWhenAsked();
 
@@ -240,6 +241,26 @@ void TestErase::failedSpeedSettingRunsNoBlank()
     QVERIFY(!FBurner->FSucceeded);
     QVERIFY(!BlankWasSent());
     QVERIFY(!FBay->drive(0).discBlank());
+}
+
+void TestErase::driveOwnSpeedIsLoggedAsSuch()
+{
+    const QJsonObject Refuse{{"sense", "05/20/00"}, {"mode", "always"}};
+    QJsonObject SetCdSpeed = Refuse;
+    SetCdSpeed.insert("opcode", 0xBB);
+    QJsonObject SetStreaming = Refuse;
+    SetStreaming.insert("opcode", 0xB6);
+    OpenDrive(QJsonObject{{"sense", QJsonArray{SetCdSpeed, SetStreaming}}});
+    if (QTest::currentTestFailed())
+        return;
+    // The speed list's one item for such a drive.
+    FBurner->FEraseOptions.SpeedInPoint = 0;
+    FBurner->FEraseOptions.SpeedInSize = 0;
+
+    QCOMPARE(Run(), QString());
+    QCOMPARE(Texts(), (QStringList{"Erase started", "Erase speed: The drive chooses its own speed",
+                                   "Eject disc", "Erase completed"}));
+    QVERIFY(FBay->drive(0).discBlank());
 }
 
 void TestErase::failedEjectStillCompletes()
