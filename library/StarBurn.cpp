@@ -146,6 +146,24 @@ Outcome queryFlags(const std::array<uint8_t *, N> &outputs, Query query)
     return outcome;
 }
 
+// Hands the listed device named "CdRomN" to `use`, without opening it.
+template <class Use> EXCEPTION_NUMBER withListedDevice(const char *systemName, Use use)
+{
+    std::shared_ptr<blankora::library::ProviderAccess> provider = Session::instance().provider();
+    if (!provider)
+        return EN_NOT_STARTED;
+    std::optional<int> number = blankora::library::systemNumberFromName(systemName);
+    if (!number)
+        return EN_INVALID_PARAMETER;
+    for (const blankora::transport::DeviceEntry &entry : provider->enumerate()) {
+        if (entry.systemNumber == *number) {
+            use(entry);
+            return EN_SUCCESS;
+        }
+    }
+    return EN_NO_DEVICE;
+}
+
 } // namespace
 
 extern "C" {
@@ -217,19 +235,9 @@ EXCEPTION_NUMBER StarBurn_GetDeviceNameBySystemName(const char *systemName, char
     if (systemName == nullptr || deviceName == nullptr)
         return EN_INVALID_PARAMETER;
     deviceName[0] = '\0';
-    std::shared_ptr<blankora::library::ProviderAccess> provider = Session::instance().provider();
-    if (!provider)
-        return EN_NOT_STARTED;
-    std::optional<int> number = blankora::library::systemNumberFromName(systemName);
-    if (!number)
-        return EN_INVALID_PARAMETER;
-    for (const blankora::transport::DeviceEntry &entry : provider->enumerate()) {
-        if (entry.systemNumber == *number) {
-            copyText(deviceName, STARBURN_NAME_BUFFER_SIZE, DevicePrefix + entry.node);
-            return EN_SUCCESS;
-        }
-    }
-    return EN_NO_DEVICE;
+    return withListedDevice(systemName, [&](const blankora::transport::DeviceEntry &entry) {
+        copyText(deviceName, STARBURN_NAME_BUFFER_SIZE, DevicePrefix + entry.node);
+    });
 }
 
 EXCEPTION_NUMBER StarBurn_GetDeviceIdentityBySystemName(const char *systemName, char *vendor,
@@ -239,20 +247,10 @@ EXCEPTION_NUMBER StarBurn_GetDeviceIdentityBySystemName(const char *systemName, 
         return EN_INVALID_PARAMETER;
     vendor[0] = '\0';
     product[0] = '\0';
-    std::shared_ptr<blankora::library::ProviderAccess> provider = Session::instance().provider();
-    if (!provider)
-        return EN_NOT_STARTED;
-    std::optional<int> number = blankora::library::systemNumberFromName(systemName);
-    if (!number)
-        return EN_INVALID_PARAMETER;
-    for (const blankora::transport::DeviceEntry &entry : provider->enumerate()) {
-        if (entry.systemNumber == *number) {
-            copyText(vendor, STARBURN_NAME_BUFFER_SIZE, entry.vendor);
-            copyText(product, STARBURN_NAME_BUFFER_SIZE, entry.product);
-            return EN_SUCCESS;
-        }
-    }
-    return EN_NO_DEVICE;
+    return withListedDevice(systemName, [&](const blankora::transport::DeviceEntry &entry) {
+        copyText(vendor, STARBURN_NAME_BUFFER_SIZE, entry.vendor);
+        copyText(product, STARBURN_NAME_BUFFER_SIZE, entry.product);
+    });
 }
 
 void StarBurn_SetFastReadTOC(uint8_t fast)

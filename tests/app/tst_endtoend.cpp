@@ -122,16 +122,12 @@ private:
 void TestEndToEnd::init()
 {
     FRecorder = std::make_unique<MessageBoxRecorder>();
-    StartProgram();
-    FWindows = CreateProgramWindows();
-    FWindows.Welcome->show();
-    QVERIFY(QTest::qWaitForWindowExposed(FWindows.Welcome));
+    QVERIFY(OpenProgram(FWindows));
 }
 
 void TestEndToEnd::cleanup()
 {
-    DestroyProgramWindows(FWindows);
-    EndProgram();
+    CloseProgram(FWindows);
     VirtualBay::install(nullptr);
     FBay.reset();
     FScenario.reset();

@@ -89,16 +89,12 @@ void TestMessages::init()
     QVERIFY2(FBay, Error.c_str());
     VirtualBay::install(FBay);
     FRecorder = std::make_unique<MessageBoxRecorder>();
-    StartProgram();
-    FWindows = CreateProgramWindows();
-    FWindows.Welcome->show();
-    QVERIFY(QTest::qWaitForWindowExposed(FWindows.Welcome));
+    QVERIFY(OpenProgram(FWindows));
 }
 
 void TestMessages::cleanup()
 {
-    DestroyProgramWindows(FWindows);
-    EndProgram();
+    CloseProgram(FWindows);
     VirtualBay::install(nullptr);
     FBay.reset();
     FRecorder.reset();

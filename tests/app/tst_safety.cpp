@@ -94,16 +94,12 @@ void TestSafety::init()
     QVERIFY2(FBay, Error.c_str());
     VirtualBay::install(FBay);
     FRecorder = std::make_unique<MessageBoxRecorder>();
-    StartProgram();
-    FWindows = CreateProgramWindows();
-    FWindows.Welcome->show();
-    QVERIFY(QTest::qWaitForWindowExposed(FWindows.Welcome));
+    QVERIFY(OpenProgram(FWindows));
 }
 
 void TestSafety::cleanup()
 {
-    DestroyProgramWindows(FWindows);
-    EndProgram();
+    CloseProgram(FWindows);
     VirtualBay::install(nullptr);
     FBay.reset();
     FRecorder.reset();

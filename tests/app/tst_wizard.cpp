@@ -97,16 +97,12 @@ void TestWizard::init()
 {
     SetBay(EmptyBay);
     FRecorder = std::make_unique<MessageBoxRecorder>();
-    StartProgram();
-    FWindows = CreateProgramWindows();
-    FWindows.Welcome->show();
-    QVERIFY(QTest::qWaitForWindowExposed(FWindows.Welcome));
+    QVERIFY(OpenProgram(FWindows));
 }
 
 void TestWizard::cleanup()
 {
-    DestroyProgramWindows(FWindows);
-    EndProgram();
+    CloseProgram(FWindows);
     FRecorder.reset();
 }
 

@@ -1,8 +1,11 @@
 #include "support/WizardDriver.h"
 
+#include "app/ufrmWelcome.h"
+
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 QPushButton *Button(const QWidget *Window, const char *Name)
@@ -33,4 +36,18 @@ bool ProgramEndsAfter(const std::function<void()> &Steps)
     QTimer::singleShot(0, Steps);
     QApplication::exec();
     return !timedOut;
+}
+
+bool OpenProgram(TProgramWindows &Windows)
+{
+    StartProgram();
+    Windows = CreateProgramWindows();
+    Windows.Welcome->show();
+    return QTest::qWaitForWindowExposed(Windows.Welcome);
+}
+
+void CloseProgram(TProgramWindows &Windows)
+{
+    DestroyProgramWindows(Windows);
+    EndProgram();
 }

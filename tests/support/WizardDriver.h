@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/uProgram.h"
+
 #include <QString>
 
 #include <functional>
@@ -19,3 +21,9 @@ QString LabelText(const QWidget *Window, const char *Name);
 // Runs the message loop with Steps queued at its start; returns whether the
 // loop ended (the program's end) within 20 seconds.
 bool ProgramEndsAfter(const std::function<void()> &Steps);
+
+// Starts the program as main() does, creates its windows and shows the
+// welcome window; returns whether that window came on screen.
+bool OpenProgram(TProgramWindows &Windows);
+// Frees the windows and what the start set up, in reverse order.
+void CloseProgram(TProgramWindows &Windows);
