@@ -122,6 +122,15 @@ QString TsbBurner::FailureText(const QString &Call) const
     return LibraryFailureText(Call, FExceptionCode, FSystemError, FExceptionText);
 }
 
+void TsbBurner::TakeDiscChangeReport()
+{
+    LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_TestUnitReady"));
+    FExceptionCode = StarBurn_CdvdBurnerGrabber_TestUnitReady(
+        FGrabber, FExceptionText, sizeof(FExceptionText), &FSystemError, &FFailureInfo);
+    if (FExceptionCode != EN_SUCCESS)
+        LogLibraryCall(FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_TestUnitReady()")));
+}
+
 bool TsbBurner::ApplyWriteSpeed(uint32_t WriteSpeed, TsbDriveSpeeds &Speeds)
 {
     LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_SetSpeeds: ReadSpeed: 65535,WriteSpeed: %1")

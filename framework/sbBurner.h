@@ -73,6 +73,9 @@ public:
     // Returns false for a drive that takes no speed command: it works at its
     // own speed, which is logged and not a failure.
     bool ApplyWriteSpeed(uint32_t WriteSpeed, TsbDriveSpeeds &Speeds);
+    // TEST UNIT READY with its diagnostic lines; a failure is logged, not
+    // raised. It takes a pending disc-change report that would fail the next query.
+    void TakeDiscChangeReport();
 
     // LibraryFailureText for the last call made with this burner's error block.
     QString FailureText(const QString &Call) const;

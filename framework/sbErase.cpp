@@ -25,12 +25,7 @@ constexpr double FastEraseBytesBD = 512.0 * 1048576.0;
 // device page would have shown for it.
 void ReadInsertedDisc(TsbBurner &B, DISC_TYPE &DiscType, uint64_t &UsedBytes, QString &Label)
 {
-    // Takes the drive's report of a disc change, which would fail the next query.
-    LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_TestUnitReady"));
-    B.FExceptionCode = StarBurn_CdvdBurnerGrabber_TestUnitReady(
-        B.FGrabber, B.FExceptionText, sizeof(B.FExceptionText), &B.FSystemError, &B.FFailureInfo);
-    if (B.FExceptionCode != EN_SUCCESS)
-        LogLibraryCall(B.FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_TestUnitReady()")));
+    B.TakeDiscChangeReport();
     LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_GetInsertedDiscType"));
     DiscType = StarBurn_CdvdBurnerGrabber_GetInsertedDiscType(B.FGrabber);
     LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_GetDiscUsedSpace"));

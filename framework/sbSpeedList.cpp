@@ -73,11 +73,7 @@ void TsbDiscSpeedList::BuildSpeedList(TsbBurner *Burner)
             "TsbDiscSpeedList", "No drive is open. Go back and choose a device."));
     TsbBurner &B = *Burner;
 
-    LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_TestUnitReady"));
-    B.FExceptionCode = StarBurn_CdvdBurnerGrabber_TestUnitReady(
-        B.FGrabber, B.FExceptionText, sizeof(B.FExceptionText), &B.FSystemError, &B.FFailureInfo);
-    if (B.FExceptionCode != EN_SUCCESS)
-        LogLibraryCall(B.FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_TestUnitReady()")));
+    B.TakeDiscChangeReport();
 
     LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_GetDiscInformation"));
     STARBURN_DISC_INFORMATION DiscInformation{};
