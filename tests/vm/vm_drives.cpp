@@ -605,7 +605,8 @@ void TestVmDrives::wizardScanLog()
     QCOMPARE(Lines.count(QStringLiteral("UpStartEx")), 1);
     if (Aspi)
         QCOMPARE(Lines.value(1), QStringLiteral("FindDevice"));
-    QCOMPARE(Lines.count(QStringLiteral("Destroy: Grabber")), 3);
+    // One device object per drive, one more per disc for its space.
+    QCOMPARE(Lines.count(QStringLiteral("Destroy: Grabber")), 5);
     QCOMPARE(Lines.count(QStringLiteral("CdvdBurnerGrabber_GetDeviceInformation")), 3);
     QCOMPARE(Lines.count(QStringLiteral("CdvdBurnerGrabber_TestUnitReady")), 3);
     // Only the two drives with a disc are asked about it.
@@ -632,7 +633,13 @@ void TestVmDrives::wizardScanLog()
                                    .arg(A.LUN),
                                QStringLiteral("GetDeviceNameByDeviceAddress")}
                  : QStringList{QStringLiteral("GetDeviceNameBySystemName")};
-        for (const QString &Step : Opened + Queries) {
+        const QStringList Space =
+            QString::fromLatin1(D.Medium).isEmpty()
+                ? QStringList{}
+                : QStringList{QStringLiteral("CdvdBurnerGrabber_GetDiscFreeSpace"),
+                              QStringLiteral("CdvdBurnerGrabber_GetDiscUsedSpace"),
+                              QStringLiteral("Destroy: Grabber")};
+        for (const QString &Step : Opened + Queries + Space) {
             const qsizetype At = Lines.indexOf(Step, From);
             QVERIFY2(At >= From, qPrintable(QStringLiteral("sr%1: %2").arg(D.Number).arg(Step)));
             From = At + 1;
