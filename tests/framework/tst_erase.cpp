@@ -189,6 +189,19 @@ void TestErase::interval()
     QCOMPARE(EraseProgressInterval(full, totalBytes, DISC_TYPE(discType), writeSpeed), interval);
 }
 
+namespace {
+
+// Faults that answer both speed commands, SET CD SPEED and SET STREAMING, with Sense.
+QJsonObject SpeedCommandsAnswered(const char *Sense)
+{
+    QJsonArray Faults;
+    for (int Opcode : {0xBB, 0xB6})
+        Faults.append(QJsonObject{{"sense", Sense}, {"mode", "always"}, {"opcode", Opcode}});
+    return QJsonObject{{"sense", Faults}};
+}
+
+} // namespace
+
 void TestErase::successfulRunLogsInOrderAndEjects()
 {
     OpenDrive();
@@ -223,12 +236,7 @@ void TestErase::failedBlankGivesOneErrorAndNoEject()
 
 void TestErase::failedSpeedSettingRunsNoBlank()
 {
-    const QJsonObject Refuse{{"sense", "05/24/00"}, {"mode", "always"}};
-    QJsonObject SetCdSpeed = Refuse;
-    SetCdSpeed.insert("opcode", 0xBB);
-    QJsonObject SetStreaming = Refuse;
-    SetStreaming.insert("opcode", 0xB6);
-    OpenDrive(QJsonObject{{"sense", QJsonArray{SetCdSpeed, SetStreaming}}});
+    OpenDrive(SpeedCommandsAnswered("05/24/00"));
     if (QTest::currentTestFailed())
         return;
 
@@ -245,12 +253,7 @@ void TestErase::failedSpeedSettingRunsNoBlank()
 
 void TestErase::driveOwnSpeedIsLoggedAsSuch()
 {
-    const QJsonObject Refuse{{"sense", "05/20/00"}, {"mode", "always"}};
-    QJsonObject SetCdSpeed = Refuse;
-    SetCdSpeed.insert("opcode", 0xBB);
-    QJsonObject SetStreaming = Refuse;
-    SetStreaming.insert("opcode", 0xB6);
-    OpenDrive(QJsonObject{{"sense", QJsonArray{SetCdSpeed, SetStreaming}}});
+    OpenDrive(SpeedCommandsAnswered("05/20/00"));
     if (QTest::currentTestFailed())
         return;
     // The speed list's one item for such a drive.
