@@ -17,16 +17,7 @@ record() { # PASS/FAIL text
     [ "$1" = PASS ] || failed=$((failed + 1))
 }
 
-wait_for() { # seconds description command...
-    local limit=$1 what=$2
-    shift 2
-    for _ in $(seq $((limit * 4))); do
-        "$@" && return 0
-        sleep 0.25
-    done
-    echo "guest: gave up waiting for $what"
-    return 1
-}
+source "$HERE/wait-for.sh"
 
 scsi_devices() { # count of SCSI devices on a host
     local n=0

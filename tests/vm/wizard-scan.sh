@@ -11,16 +11,7 @@ LOG=$WORK/blankora.log
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null' EXIT
 
-wait_for() { # seconds description command...
-    local limit=$1 what=$2
-    shift 2
-    for _ in $(seq $((limit * 4))); do
-        "$@" && return 0
-        sleep 0.25
-    done
-    echo "wizard-scan: gave up waiting for $what" >&2
-    return 1
-}
+source "$(dirname "$0")/wait-for.sh"
 visible_window() { xdotool search --onlyvisible --name 'Blankora Wizard' 2>/dev/null | head -1; }
 has_window() { [ -n "$(visible_window)" ]; }
 window_other_than() { local w; w=$(visible_window); [ -n "$w" ] && [ "$w" != "$1" ]; }
