@@ -164,9 +164,13 @@ ScsiResult VirtualDrive::execute(unsigned handle, bool readOnly, const ScsiComma
         FLog.erase(FLog.begin(), FLog.begin() + 32768);
     FLog.push_back(std::move(logged));
 
+    const size_t bufferSize = command.direction == DataDirection::FromDevice ? command.dataIn.size()
+                              : command.direction == DataDirection::ToDevice
+                                  ? command.dataOut.size()
+                                  : 0;
     settle();
     if (gone())
-        return linkResult(FSpec.faults.vanishAs, 0);
+        return linkResult(FSpec.faults.vanishAs, bufferSize);
     ++FCommandCount;
     if (command.cdb.empty())
         return osError(EINVAL);
@@ -176,10 +180,6 @@ ScsiResult VirtualDrive::execute(unsigned handle, bool readOnly, const ScsiComma
 
     // The kernel refuses a data phase that does not match the command.
     const std::optional<DataPhase> phase = dataPhase(command.cdb);
-    const size_t bufferSize = command.direction == DataDirection::FromDevice ? command.dataIn.size()
-                              : command.direction == DataDirection::ToDevice
-                                  ? command.dataOut.size()
-                                  : 0;
     if (phase) {
         if (phase->length == 0 && bufferSize > 0)
             return osError(EINVAL);
