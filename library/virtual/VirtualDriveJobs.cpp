@@ -85,9 +85,10 @@ void VirtualDrive::settle()
         return;
     }
     if (FJob->failAt >= 0 && progress >= FJob->failAt) {
-        // With several initiators the deferred sense goes to whichever asks
-        // first (dvd-rw.html: it is reported upon the next command).
-        if (!FSpec.quirks.deferredTakenElsewhere)
+        // With several initiators the deferred sense of an Immed job goes to
+        // whichever asks first (dvd-rw.html: it is reported upon the next
+        // command); a blocking command still gets its own failure.
+        if (!FJob->immediate || !FSpec.quirks.deferredTakenElsewhere)
             FDeferred = FJob->failSense;
         if (FSpec.quirks.bridge)
             FBridgeNotReadyEnd = FClock->now() + FSpec.timing.bridgeNotReadySeconds;
