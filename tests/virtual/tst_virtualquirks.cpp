@@ -331,13 +331,15 @@ void TestVirtualQuirks::switches_data()
         << 1
         << QStringList{"a10100000000000000000000 = host 01", "TUR = host 01", "2: TUR = host 01",
                        "listed no", "open ENODEV"};
+    // sr.c sr_block_open: ENXIO once the device has gone.
     QTest::newRow("vanishes during a zero-fill")
         << 2
         << QStringList{"2a000000000000000100/" + block + " = good",
                        "2a000000040000000100/" + block + " = ENXIO", "TUR = ENXIO", "open ENXIO"};
-    // Another initiator (the kernel's check on close) takes the deferred sense:
-    // this handle sees GOOD, the disc keeps its content (dvd-rw.html). A
-    // blocking blank still gets its own failure.
+    // Another initiator takes the deferred sense, as the kernel's own TEST
+    // UNIT READY does (sr.c sr_media_change): this handle sees GOOD, the disc
+    // keeps its content (dvd-rw.html). A blocking blank still gets its own
+    // failure.
     QTest::newRow("deferred failure taken elsewhere")
         << 3
         << QStringList{"BLANKFAST = good",
@@ -395,6 +397,8 @@ void TestVirtualQuirks::switches_data()
         << QStringList{"DISCINFO = good",
                        "510000000000000100 00 = 70 05/24/00",
                        "FORMATCAPS = 70 05/24/00",
+                       "CONFIG = good",
+                       "46000000000000ffff00 = 70 05/24/00",
                        "23000000000000000c00 = good",
                        "BLANKFAST = good",
                        "+59",
