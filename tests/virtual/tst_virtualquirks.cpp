@@ -413,17 +413,26 @@ void TestVirtualQuirks::switches_data()
     QTest::newRow("bridge: not ready after a failed job too")
         << 12 << QStringList{"BLANKFAST = good",  "+30", "TUR = 70 03/51/00",
                              "TUR = 70 02/04/00", "+40", "TUR = good"};
-    // growisofs plus_rw_restart_format: a partly formatted DVD+RW takes
-    // writes beyond its formatted half only once the format is resumed.
+    // growisofs plus_rw_restart_format: a partly formatted DVD+RW gives its
+    // formatted half as current capacity (the 26h descriptor keeps the whole
+    // disc) and takes writes beyond it only once the format is resumed.
     QTest::newRow("partly formatted refuses writes beyond its format")
         << 7
         << QStringList{"2a000000000000000100/" + block + " = good",
                        "2a00001182 9f00000100/" + block + " = good",
                        "2a00001182a000000100/" + block + " = 70 05/21/00",
                        "bg 1",
+                       "FORMATCAPS = good",
+                       "byte 6 = 0x82",
+                       "byte 7 = 0xA0",
+                       "byte 12 = 0x00",
+                       "byte 13 = 0x23",
                        "RESTART26 = good",
                        "bg 2",
-                       "2a00001182a000000100/" + block + " = good"};
+                       "2a00001182a000000100/" + block + " = good",
+                       "FORMATCAPS = good",
+                       "byte 6 = 0x05",
+                       "byte 7 = 0x40"};
     QTest::newRow("STOP UNIT stops a background format")
         << 8 << QStringList{"FORMAT26 = good", "+3", "bg 2", "1b0000000000 = good", "bg 1"};
     // Without the switch STOP UNIT leaves the background format running; a
