@@ -168,9 +168,9 @@ int VirtualDrive::attachHandle(bool exclusive, unsigned &handle)
 {
     std::lock_guard lock(FMutex);
     // The kernel refuses O_EXCL while a mounted file system or another
-    // exclusive opener holds the block device.
-    // After a disc change udev and UDisks2 probe the drive and hold it for a
-    // moment (libburn sg-linux.c retries EBUSY for that).
+    // exclusive opener holds the block device, and for a moment after a disc
+    // change while udev and UDisks2 probe it (libburn sg-linux.c retries
+    // EBUSY for that).
     const bool mounted = !FSpec.mountPoint.empty() && discPresent();
     if (exclusive && FBusyOpens > 0) {
         --FBusyOpens;

@@ -177,7 +177,7 @@ private:
     bool FNewMediaEvent = false;
     std::unique_ptr<Job> FJob;
     unsigned FCommandCount = 0;
-    bool FGone = false;            // vanished during a job
+    bool FGone = false;            // vanished during a job or a zero-fill
     unsigned FBusyOpens = 0;       // exclusive opens still refused after a disc change
     double FBridgeNotReadyEnd = 0; // a bridge answers 02/04/00 to TUR until then
     std::vector<LoggedCommand> FLog;

@@ -26,6 +26,11 @@ std::vector<uint8_t> VirtualDrive::formatList(uint8_t &currentType, uint32_t &cu
     case 0x1A:
     case 0x2A:
         currentType = disc.formatted ? 2 : 1;
+        // A drive that writes only the formatted part of a stopped format
+        // gives that part as the current capacity; growisofs
+        // plus_rw_restart_format resumes the format when it needs more.
+        if (FSpec.quirks.partlyRefusesWrite && FBgStatus == 1)
+            currentBlocks = formattedPart();
         entry(disc.capacityBlocks, 0x26, 0);
         break;
     case 0x13:

@@ -331,13 +331,15 @@ void TestVirtualQuirks::switches_data()
         << 1
         << QStringList{"a10100000000000000000000 = host 01", "TUR = host 01", "2: TUR = host 01",
                        "listed no", "open ENODEV"};
+    // sr.c sr_block_open: ENXIO once the device has gone.
     QTest::newRow("vanishes during a zero-fill")
         << 2
         << QStringList{"2a000000000000000100/" + block + " = good",
                        "2a000000040000000100/" + block + " = ENXIO", "TUR = ENXIO", "open ENXIO"};
-    // Another initiator (the kernel's check on close) takes the deferred sense:
-    // this handle sees GOOD, the disc keeps its content (dvd-rw.html). A
-    // blocking blank still gets its own failure.
+    // Another initiator takes the deferred sense, as the kernel's own TEST
+    // UNIT READY does (sr.c sr_media_change): this handle sees GOOD, the disc
+    // keeps its content (dvd-rw.html). A blocking blank still gets its own
+    // failure.
     QTest::newRow("deferred failure taken elsewhere")
         << 3
         << QStringList{"BLANKFAST = good",
@@ -395,6 +397,8 @@ void TestVirtualQuirks::switches_data()
         << QStringList{"DISCINFO = good",
                        "510000000000000100 00 = 70 05/24/00",
                        "FORMATCAPS = 70 05/24/00",
+                       "CONFIG = good",
+                       "46000000000000ffff00 = 70 05/24/00",
                        "23000000000000000c00 = good",
                        "BLANKFAST = good",
                        "+59",
@@ -409,21 +413,35 @@ void TestVirtualQuirks::switches_data()
     QTest::newRow("bridge: not ready after a failed job too")
         << 12 << QStringList{"BLANKFAST = good",  "+30", "TUR = 70 03/51/00",
                              "TUR = 70 02/04/00", "+40", "TUR = good"};
-    // growisofs plus_rw_restart_format: a partly formatted DVD+RW takes
-    // writes beyond its formatted half only once the format is resumed.
+    // growisofs plus_rw_restart_format: a partly formatted DVD+RW gives its
+    // formatted half as current capacity (the 26h descriptor keeps the whole
+    // disc) and takes writes beyond it only once the format is resumed.
     QTest::newRow("partly formatted refuses writes beyond its format")
         << 7
         << QStringList{"2a000000000000000100/" + block + " = good",
                        "2a00001182 9f00000100/" + block + " = good",
                        "2a00001182a000000100/" + block + " = 70 05/21/00",
                        "bg 1",
+                       "FORMATCAPS = good",
+                       "byte 6 = 0x82",
+                       "byte 7 = 0xA0",
+                       "byte 12 = 0x00",
+                       "byte 13 = 0x23",
                        "RESTART26 = good",
                        "bg 2",
-                       "2a00001182a000000100/" + block + " = good"};
+                       "2a00001182a000000100/" + block + " = good",
+                       "FORMATCAPS = good",
+                       "byte 6 = 0x05",
+                       "byte 7 = 0x40"};
     QTest::newRow("STOP UNIT stops a background format")
         << 8 << QStringList{"FORMAT26 = good", "+3", "bg 2", "1b0000000000 = good", "bg 1"};
-    QTest::newRow("STOP UNIT leaves it running by default")
-        << 9 << QStringList{"FORMAT26 = good", "+3", "bg 2", "1b0000000000 = good", "bg 2"};
+    // Without the switch STOP UNIT leaves the background format running; a
+    // reset reported while it runs (duringJob) does not stop it either.
+    QTest::newRow("STOP UNIT and a reset leave it running by default")
+        << 9
+        << QStringList{
+               "DISCINFO = good", "FORMAT26 = good",     "+3",  "bg 2", "DISCINFO = 70 06/29/00",
+               "DISCINFO = good", "1b0000000000 = good", "bg 2"};
     // libburn mmc.c: a drive lists quick certification and refuses it.
     QTest::newRow("certification listed but refused")
         << 10
