@@ -2,6 +2,7 @@
 
 #include "framework/sbBurner.h"
 #include "framework/sbCallBack.h"
+#include "framework/sbErrors.h"
 #include "framework/sbEventWait.h"
 #include "util/sbUtils.h"
 
@@ -168,8 +169,16 @@ void TsbDeviceFinder::FindDevices(bool ShowProgress)
         WakeEventWaits();
     });
     FThread = Thread.get();
+    try {
+        Thread->Start();
+    } catch (const std::system_error &Error) {
+        // Nothing runs: no reference may stay behind for a wait that would never end.
+        FThread = nullptr;
+        throw EsbError(QCoreApplication::translate("TsbDeviceFinder",
+                                                   "The device scan could not be started: %1")
+                           .arg(QString::fromLocal8Bit(Error.what())));
+    }
     FThreadHandle = std::move(Thread);
-    FThreadHandle->Start();
     WaitForThread();
 
     if (FProgressForm)

@@ -71,9 +71,9 @@ void TsbEraseAction::Execute(TsbActionItem *Item)
         throw EsbError(tr("No drive is chosen for this action. Go back and choose a device."));
     const TsbEraseOptions O = B->FEraseOptions;
 
-    // With the tray free another disc may have gone in since the summary.
-    if (!B->FTrayLocked)
-        CheckDiscUnchanged(*B);
+    // Another disc may have gone in since the scan, through a tray that could
+    // not be locked or before the lock; another drive may have taken the node.
+    CheckDiscUnchanged(*B);
 
     DoMessage(tr("Erase started"), litInfo);
     // A drive that takes no speed command has the speed 0 KB/s: no "0.0x".
@@ -114,6 +114,25 @@ void TsbEraseAction::Execute(TsbActionItem *Item)
 
 void TsbEraseAction::CheckDiscUnchanged(TsbBurner &B)
 {
+    char Vendor[STARBURN_NAME_BUFFER_SIZE] = {};
+    char Product[STARBURN_NAME_BUFFER_SIZE] = {};
+    char Revision[STARBURN_NAME_BUFFER_SIZE] = {};
+    uint32_t BufferSize = 0;
+    LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_GetDeviceInformation"));
+    StarBurn_CdvdBurnerGrabber_GetDeviceInformation(B.FGrabber, Vendor, Product, Revision,
+                                                    &BufferSize);
+    const QString NowVendor = TextFromChars(Vendor);
+    const QString NowProduct = TextFromChars(Product);
+    if (NowVendor != B.FDriveVendor || NowProduct != B.FDriveProduct ||
+        TextFromChars(Revision) != B.FDriveRevision) {
+        B.FSucceeded = false;
+        throw EsbError(tr("The drive %1 is now %2 %3, not the drive %4 %5 that you chose: "
+                          "nothing was erased. Go back to the device selection and choose the "
+                          "drive again")
+                           .arg(StripDevicePrefix(B.FDeviceName), NowVendor, NowProduct,
+                                B.FDriveVendor, B.FDriveProduct));
+    }
+
     DISC_TYPE DiscType = DISC_TYPE_UNKNOWN;
     uint64_t UsedBytes = 0;
     QString Label;

@@ -24,6 +24,25 @@ struct TLine
     TsbLogItemType Kind;
 };
 
+// What the device page would have shown of the opened drive and its disc,
+// which the erase compares with the drive just before it sets the speed.
+void ShowChosenDrive(TsbBurner &Burner)
+{
+    char Vendor[STARBURN_NAME_BUFFER_SIZE] = {};
+    char Product[STARBURN_NAME_BUFFER_SIZE] = {};
+    char Revision[STARBURN_NAME_BUFFER_SIZE] = {};
+    uint32_t BufferSize = 0;
+    StarBurn_CdvdBurnerGrabber_GetDeviceInformation(Burner.FGrabber, Vendor, Product, Revision,
+                                                    &BufferSize);
+    Burner.FDriveVendor = QString::fromLatin1(Vendor).trimmed();
+    Burner.FDriveProduct = QString::fromLatin1(Product).trimmed();
+    Burner.FDriveRevision = QString::fromLatin1(Revision).trimmed();
+    Burner.TakeDiscChangeReport();
+    StarBurn_CdvdBurnerGrabber_GetDiscUsedSpace(
+        Burner.FGrabber, Burner.FExceptionText, sizeof(Burner.FExceptionText),
+        &Burner.FSystemError, &Burner.FFailureInfo, &Burner.FDiscSpace.UsedBytes);
+}
+
 } // namespace
 
 // Runs the erase action the way the operation page does, on one virtual
@@ -112,6 +131,7 @@ void TestErase::OpenDrive(const QJsonObject &Faults, double TimeFactor)
     } catch (const EsbError &Error) {
         QFAIL(qPrintable(Error.Message()));
     }
+    ShowChosenDrive(*FBurner);
     FBurner->Lock();
     FBurner->FEraseOptions = TsbEraseOptions{};
     FBurner->FEraseOptions.SpeedInPoint = 10;

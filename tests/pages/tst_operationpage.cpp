@@ -51,6 +51,25 @@ QByteArray FileContent(const QString &Name)
     return File.readAll();
 }
 
+// What the device page would have shown of the opened drive and its disc,
+// which the erase compares with the drive just before it sets the speed.
+void ShowChosenDrive(TsbBurner &Burner)
+{
+    char Vendor[STARBURN_NAME_BUFFER_SIZE] = {};
+    char Product[STARBURN_NAME_BUFFER_SIZE] = {};
+    char Revision[STARBURN_NAME_BUFFER_SIZE] = {};
+    uint32_t BufferSize = 0;
+    StarBurn_CdvdBurnerGrabber_GetDeviceInformation(Burner.FGrabber, Vendor, Product, Revision,
+                                                    &BufferSize);
+    Burner.FDriveVendor = QString::fromLatin1(Vendor).trimmed();
+    Burner.FDriveProduct = QString::fromLatin1(Product).trimmed();
+    Burner.FDriveRevision = QString::fromLatin1(Revision).trimmed();
+    Burner.TakeDiscChangeReport();
+    StarBurn_CdvdBurnerGrabber_GetDiscUsedSpace(
+        Burner.FGrabber, Burner.FExceptionText, sizeof(Burner.FExceptionText),
+        &Burner.FSystemError, &Burner.FFailureInfo, &Burner.FDiscSpace.UsedBytes);
+}
+
 } // namespace
 
 // The operation page: progress, the live log, a run of the action list and Save Log.
@@ -280,6 +299,7 @@ void TestOperationPage::erase_runsOnWorkerAndProgressNeverFallsBack()
     Burner.FEraseOptions.SpeedInPoint = 4;
     Burner.FEraseOptions.SpeedInSize = 706;
     Burner.CreateGrabber();
+    ShowChosenDrive(Burner);
     Burner.Lock();
     TsbEraseAction Erase;
     FActions.Add()->FAction = &Erase;
@@ -313,6 +333,7 @@ void TestOperationPage::failedBlank_isReportedOnThePage()
     Burner.FDiscType = DISC_TYPE_CDRW;
     Burner.FEraseOptions.Eject = true;
     Burner.CreateGrabber();
+    ShowChosenDrive(Burner);
     Burner.Lock();
     TsbEraseAction Erase;
     FActions.Add()->FAction = &Erase;
