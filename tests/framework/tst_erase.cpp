@@ -11,6 +11,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <functional>
+
 using blankora::test::ScenarioBuilder;
 using blankora::virtualbay::VirtualBay;
 
@@ -38,10 +40,25 @@ void ShowChosenDrive(TsbBurner &Burner)
     Burner.FDriveProduct = QString::fromLatin1(Product).trimmed();
     Burner.FDriveRevision = QString::fromLatin1(Revision).trimmed();
     Burner.TakeDiscChangeReport();
-    StarBurn_CdvdBurnerGrabber_GetDiscUsedSpace(
-        Burner.FGrabber, Burner.FExceptionText, sizeof(Burner.FExceptionText),
-        &Burner.FSystemError, &Burner.FFailureInfo, &Burner.FDiscSpace.UsedBytes);
+    Burner.FDiscType = StarBurn_CdvdBurnerGrabber_GetInsertedDiscType(Burner.FGrabber);
+    StarBurn_CdvdBurnerGrabber_GetDiscUsedSpace(Burner.FGrabber, Burner.FExceptionText,
+                                                sizeof(Burner.FExceptionText), &Burner.FSystemError,
+                                                &Burner.FFailureInfo, &Burner.FDiscSpace.UsedBytes);
 }
+
+// A burner that can run a step as the blank's thread ends, before the eject.
+class TTestBurner : public TsbBurner
+{
+public:
+    void EraseThreadTerminated() override
+    {
+        if (FOnBlankEnded)
+            FOnBlankEnded();
+        TsbBurner::EraseThreadTerminated();
+    }
+
+    std::function<void()> FOnBlankEnded;
+};
 
 } // namespace
 
@@ -60,6 +77,7 @@ private slots:
     void failedBlankGivesOneErrorAndNoEject();
     void failedSpeedSettingRunsNoBlank();
     void failedEjectStillCompletes();
+    void driveGoneBeforeEjectIsAnError();
     void driveOwnSpeedIsLoggedAsSuch();
     void estimateTimerOnlyWhenAsked_data();
     void estimateTimerOnlyWhenAsked();
@@ -74,7 +92,7 @@ private:
     std::unique_ptr<ScenarioBuilder> FScenario;
     std::shared_ptr<VirtualBay> FBay;
     std::unique_ptr<TsbCallBackEventer> FEventer;
-    std::unique_ptr<TsbBurner> FBurner;
+    std::unique_ptr<TTestBurner> FBurner;
     std::unique_ptr<TsbEraseAction> FAction;
     std::unique_ptr<TsbActionList> FList;
     QList<TLine> FLines;
@@ -123,7 +141,7 @@ void TestErase::OpenDrive(const QJsonObject &Faults, double TimeFactor)
     VirtualBay::install(FBay);
     QCOMPARE(int(StarBurn_UpStartEx()), int(EN_SUCCESS));
 
-    FBurner = std::make_unique<TsbBurner>();
+    FBurner = std::make_unique<TTestBurner>();
     FBurner->FDeviceAddress = TsbDeviceAddress{1, 1, 0, 0, 0};
     FBurner->FDiscType = DISC_TYPE_CDRW;
     try {
@@ -284,6 +302,24 @@ void TestErase::driveOwnSpeedIsLoggedAsSuch()
     QCOMPARE(Texts(), (QStringList{"Erase started", "Erase speed: The drive chooses its own speed",
                                    "Eject disc", "Erase completed"}));
     QVERIFY(FBay->drive(0).discBlank());
+}
+
+void TestErase::driveGoneBeforeEjectIsAnError()
+{
+    OpenDrive();
+    if (QTest::currentTestFailed())
+        return;
+    FBurner->FDeviceName = QStringLiteral("CdRom0");
+    FBurner->FOnBlankEnded = [this] { FBay->drive(0).setVanishAfter(0); };
+
+    QCOMPARE(Run(), QString());
+
+    QCOMPARE(FLines.size(), 4);
+    QCOMPARE(FLines.at(2).Text, QStringLiteral("The drive CdRom0 is no longer available: the disc "
+                                               "was not ejected"));
+    QCOMPARE(FLines.at(2).Kind, litError);
+    QVERIFY(FBurner->FGrabber == nullptr);
+    QVERIFY(FBoxes.isEmpty());
 }
 
 void TestErase::failedEjectStillCompletes()

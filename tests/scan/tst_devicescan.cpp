@@ -1,5 +1,6 @@
 #include "framework/sbDeviceList.h"
 
+#include "framework/sbErrors.h"
 #include "framework/sbLog.h"
 #include "library/virtual/VirtualBay.h"
 #include "library/virtual/VirtualDrive.h"
@@ -12,7 +13,12 @@
 #include <QTest>
 #include <QTimer>
 
+#include <atomic>
+#include <cerrno>
 #include <vector>
+
+#include <dlfcn.h>
+#include <pthread.h>
 
 namespace {
 
@@ -62,7 +68,20 @@ private:
     std::function<void()> *FCancelOut;
 };
 
+// While set, no thread can be started, as when the system has none left.
+std::atomic<bool> GRefuseThreads{false};
+
 } // namespace
+
+extern "C" int pthread_create(pthread_t *Thread, const pthread_attr_t *Attributes,
+                              void *(*Routine)(void *), void *Argument)
+{
+    using TCreate = int (*)(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *);
+    static const auto Real = reinterpret_cast<TCreate>(dlsym(RTLD_NEXT, "pthread_create"));
+    if (GRefuseThreads)
+        return EAGAIN;
+    return Real(Thread, Attributes, Routine, Argument);
+}
 
 // The device scan against the virtual drive bay, under both transports.
 class TestDeviceScan : public QObject
@@ -116,6 +135,7 @@ private slots:
     void deviceFoundWithoutAddressOrName_isSkipped_data();
     void deviceFoundWithoutAddressOrName_isSkipped();
     void aspiScan_writesDiagnosticLines();
+    void scanThreadThatCannotStart_isRaisedOnce();
 };
 
 void TestDeviceScan::initTestCase()
@@ -458,6 +478,28 @@ void TestDeviceScan::aspiScan_writesDiagnosticLines()
     // The empty DVD writer's region state is read although no disc is in it.
     QVERIFY(Lines.contains(QStringLiteral("CdvdBurnerGrabber_GetRPC")));
     QVERIFY(!Lines.contains(QStringLiteral("CdvdBurnerGrabber_GetInsertedDiscType")));
+}
+
+// The failure is raised, nothing is left to wait on, and the next scan runs.
+void TestDeviceScan::scanThreadThatCannotStart_isRaisedOnce()
+{
+    StartBay("scan-drives.json");
+    TsbDeviceFinder Finder;
+    Finder.FTransportType = ttAspi;
+    QString Raised;
+    GRefuseThreads = true;
+    try {
+        Finder.FindDevices(false);
+    } catch (const EsbError &Error) {
+        Raised = Error.Message();
+    }
+    GRefuseThreads = false;
+
+    QVERIFY2(Raised.startsWith(QStringLiteral("The device scan could not be started: ")),
+             qPrintable(Raised));
+    QVERIFY(!Finder.IsScanning());
+    Finder.FindDevices(false);
+    QVERIFY(Finder.Devices()->Count() > 0);
 }
 
 QTEST_MAIN(TestDeviceScan)
