@@ -854,7 +854,7 @@ Try &apos;%1 --help&apos; for more information.
     </message>
     <message>
         <source>The drive %1 is now %2 %3, not the drive %4 %5 that you chose: nothing was erased. Go back to the device selection and choose the drive again</source>
-        <translation>Das Laufwerk %1 ist jetzt %2 %3, nicht das von Ihnen gewählte Laufwerk %4 %5: es wurde nichts gelöscht. Gehen Sie zurück zur Geräteauswahl und wählen Sie das Laufwerk erneut</translation>
+        <translation>Das Laufwerk %1 ist jetzt %2 %3, nicht das von Ihnen gewählte Laufwerk %4 %5: Es wurde nichts gelöscht. Gehen Sie zurück zur Laufwerksauswahl und wählen Sie das Laufwerk erneut</translation>
     </message>
 </context>
 </TS>
