@@ -21,6 +21,8 @@
 namespace {
 
 constexpr int WaitSliceMs = 80;
+// How long a scan without dialog may last before it shows the dialog after all.
+constexpr std::chrono::milliseconds QuietScanLimit{500};
 constexpr int SptiNameCount = 21;
 // Shown in a failure text when the library leaves the status unset.
 constexpr uint32_t StatusUnset = 31;
@@ -120,25 +122,23 @@ void TsbDeviceFinder::FindDevices(bool ShowProgress)
 {
     struct TDialogRelease
     {
-        std::unique_ptr<IsbWaitDialog> &Form;
-        ~TDialogRelease() { Form.reset(); }
-    } Release{FProgressForm};
+        TsbDeviceFinder &Finder;
+        ~TDialogRelease()
+        {
+            Finder.FDialogDue.reset();
+            Finder.FProgressForm.reset();
+        }
+    } Release{*this};
 
     // A cancel belongs to the scan it was asked for; quiet scans after it
     // start afresh too.
     FDevices.Cancelled = false;
     FDiscWaits = 0;
-    if (ShowProgress && FWaitDialogFactory)
-        FProgressForm = FWaitDialogFactory();
-    if (FProgressForm) {
-        FProgressForm->SetCaption(
-            QCoreApplication::translate("TsbDeviceFinder", "Scanning devices"));
-        FProgressForm->SetCancelVisible(true);
-        FProgressForm->SetInfoText(FInfoText);
-        FProgressForm->ShowDialog();
-        FProgressForm->SetOnCancel([this] { CancelScan(); });
-        QCoreApplication::processEvents();
-    }
+    FShownText = FInfoText;
+    if (ShowProgress)
+        OpenWaitDialog();
+    else
+        FDialogDue = std::chrono::steady_clock::now() + QuietScanLimit;
 
     // An earlier scan's thread may still fill the list: it must end before the
     // list is cleared under it.
@@ -151,14 +151,16 @@ void TsbDeviceFinder::FindDevices(bool ShowProgress)
             [this, Drive] {
                 // Drives are read side by side: the text goes back once none waits.
                 FDiscWaits += Drive.isEmpty() ? -1 : 1;
-                if (FProgressForm && (!Drive.isEmpty() || FDiscWaits == 0))
-                    FProgressForm->SetInfoText(
+                if (!Drive.isEmpty() || FDiscWaits == 0)
+                    FShownText =
                         Drive.isEmpty()
                             ? FInfoText
                             : QCoreApplication::translate(
                                   "TsbDeviceFinder",
                                   "Waiting up to 20 seconds for the disc in %1 to become ready.")
-                                  .arg(Drive));
+                                  .arg(Drive);
+                if (FProgressForm)
+                    FProgressForm->SetInfoText(FShownText);
             },
             Qt::QueuedConnection);
     };
@@ -185,6 +187,20 @@ void TsbDeviceFinder::FindDevices(bool ShowProgress)
         FProgressForm->HideDialog();
 }
 
+void TsbDeviceFinder::OpenWaitDialog()
+{
+    FDialogDue.reset();
+    if (!FWaitDialogFactory)
+        return;
+    FProgressForm = FWaitDialogFactory();
+    FProgressForm->SetCaption(QCoreApplication::translate("TsbDeviceFinder", "Scanning devices"));
+    FProgressForm->SetCancelVisible(true);
+    FProgressForm->SetInfoText(FShownText);
+    FProgressForm->ShowDialog();
+    FProgressForm->SetOnCancel([this] { CancelScan(); });
+    QCoreApplication::processEvents();
+}
+
 void TsbDeviceFinder::CancelScan()
 {
     FDevices.Cancelled = true;
@@ -201,6 +217,9 @@ void TsbDeviceFinder::WaitForThread()
         if (!FThreadHandle->WaitFor(0) && FThread.load() != nullptr) {
             if (!ServeEventsFor(WaitSliceMs, Seen))
                 FThreadHandle->WaitFor(WaitSliceMs);
+            // A quiet scan that takes long (a disc spinning up) must not look frozen.
+            if (FDialogDue && std::chrono::steady_clock::now() >= *FDialogDue)
+                OpenWaitDialog();
             continue;
         }
         FThreadHandle->Join();
