@@ -67,13 +67,13 @@ void CollectFoundDevice(uint8_t Reason, void *Context, void *Special1, void *Spe
 }
 
 // Reads every found device in a worker of its own, at most ParallelReads at a
-// time, each into a list and a log buffer of its own; then hands the records
-// to Devices and the lines to the log in the order the devices were found.
+// time, each into a list of its own and a drive of one scan log; then hands
+// the records to Devices in the order the devices were found.
 void ReadFoundDevices(const std::vector<TFoundDevice> &Found, TsbDeviceList &Devices)
 {
     const std::size_t Count = Found.size();
     std::vector<std::unique_ptr<TsbDeviceList>> Lists(Count);
-    std::vector<QStringList> Logs(Count);
+    TsbScanLog Log(Count);
     for (std::size_t First = 0; First < Count; First += ParallelReads) {
         std::vector<std::thread> Workers;
         Workers.reserve(ParallelReads);
@@ -82,12 +82,13 @@ void ReadFoundDevices(const std::vector<TFoundDevice> &Found, TsbDeviceList &Dev
             Lists[I]->TransportType = Devices.TransportType;
             Lists[I]->CancelSource = &Devices.Cancelled;
             Lists[I]->OnWaitForDisc = Devices.OnWaitForDisc;
-            const auto Read = [&Found, &Lists, &Logs, I] {
-                SetScanLogBuffer(&Logs[I]);
+            const auto Read = [&Found, &Lists, &Log, I] {
+                SetScanLogDrive(&Log, I);
                 const TFoundDevice &Device = Found[I];
                 HandleDeviceFound(Lists[I].get(), Device.HasAddress ? &Device.Address : nullptr,
                                   Device.Name.isNull() ? nullptr : Device.Name.constData());
-                SetScanLogBuffer(nullptr);
+                SetScanLogDrive(nullptr);
+                Log.Finished(I);
             };
             // Without a thread of its own the drive is read on this one.
             try {
@@ -102,11 +103,8 @@ void ReadFoundDevices(const std::vector<TFoundDevice> &Found, TsbDeviceList &Dev
         for (std::thread &Worker : Workers)
             Worker.join();
     }
-    for (std::size_t I = 0; I < Count; ++I) {
-        for (const QString &Line : Logs[I])
-            LogScanLine(Line);
+    for (std::size_t I = 0; I < Count; ++I)
         Devices.TakeFrom(*Lists[I]);
-    }
 }
 
 } // namespace
