@@ -321,15 +321,19 @@ void TsbBurner::Cancel()
 
 void TsbBurner::RunEraseThread()
 {
+    RunThread(std::make_unique<TsbEraseThread>(this), "sbEraseThread");
+}
+
+void TsbBurner::RunThread(std::unique_ptr<TsbCustomThread> Thread, const char *Name)
+{
     WaitForEraseThread();
-    auto Thread = std::make_unique<TsbEraseThread>(this);
     Thread->OnTerminate = [this](TsbCustomThread *) {
         EraseThreadTerminated();
         WakeEventWaits();
     };
     FEraseThread = Thread.get();
     try {
-        Thread->Resume("sbEraseThread");
+        Thread->Resume(Name);
     } catch (const std::system_error &Error) {
         // Nothing runs: no reference may stay behind for a wait that would never end.
         FEraseThread = nullptr;

@@ -71,6 +71,9 @@ public:
     void Cancel();
     // Blanks the disc in a worker thread and returns when it has ended.
     void RunEraseThread();
+    // Runs Thread under Name and returns when it has ended, serving
+    // user-interface events meanwhile; raises when it cannot be started.
+    void RunThread(std::unique_ptr<TsbCustomThread> Thread, const char *Name);
 
     // Sets the write speed (the read speed at the drive's maximum) and reads
     // back what the drive took, each call with its diagnostic lines. A failed

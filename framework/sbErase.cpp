@@ -11,6 +11,8 @@
 #include <QTimer>
 
 #include <climits>
+#include <exception>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -39,6 +41,39 @@ void ReadInsertedDisc(TsbBurner &B, DISC_TYPE &DiscType, uint64_t &UsedBytes, QS
         UsedBytes = 0;
     }
     Label = B.FDriveNode.isEmpty() ? QString() : ReadVolumeLabel(B.FDriveNode);
+}
+
+// Runs one step of the erase on a worker; what it raises is kept for the
+// action to raise again on the user-interface thread.
+class TsbStepThread : public TsbCustomThread
+{
+public:
+    TsbStepThread(TsbBurner *Burner, std::function<void()> Step, std::exception_ptr &Failure)
+        : TsbCustomThread(Burner), FStep(std::move(Step)), FFailure(Failure)
+    {}
+
+protected:
+    void Execute() override
+    {
+        try {
+            FStep();
+        } catch (...) {
+            FFailure = std::current_exception();
+        }
+    }
+
+private:
+    std::function<void()> FStep;
+    std::exception_ptr &FFailure;
+};
+
+// The drive's commands take long: the window is served while they run.
+void RunStep(TsbBurner &B, std::function<void()> Step)
+{
+    std::exception_ptr Failure;
+    B.RunThread(std::make_unique<TsbStepThread>(&B, std::move(Step), Failure), "sbEraseStep");
+    if (Failure)
+        std::rethrow_exception(Failure);
 }
 
 } // namespace
@@ -73,7 +108,7 @@ void TsbEraseAction::Execute(TsbActionItem *Item)
 
     // Another disc may have gone in since the scan, through a tray that could
     // not be locked or before the lock; another drive may have taken the node.
-    CheckDiscUnchanged(*B);
+    RunStep(*B, [this, B] { CheckDiscUnchanged(*B); });
 
     DoMessage(tr("Erase started"), litInfo);
     // A drive that takes no speed command has the speed 0 KB/s: no "0.0x".
@@ -83,7 +118,9 @@ void TsbEraseAction::Execute(TsbActionItem *Item)
 
     TsbDriveSpeeds Speeds;
     try {
-        B->ApplyWriteSpeed(static_cast<uint32_t>(O.SpeedInSize), Speeds);
+        RunStep(*B, [B, &O, &Speeds] {
+            B->ApplyWriteSpeed(static_cast<uint32_t>(O.SpeedInSize), Speeds);
+        });
     } catch (...) {
         // A run that stops here must not end in the success text.
         B->FSucceeded = false;

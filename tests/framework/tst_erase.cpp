@@ -11,7 +11,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <functional>
+#include <initializer_list>
 
 using blankora::test::ScenarioBuilder;
 using blankora::virtualbay::VirtualBay;
@@ -46,18 +48,18 @@ void ShowChosenDrive(TsbBurner &Burner)
                                                 &Burner.FFailureInfo, &Burner.FDiscSpace.UsedBytes);
 }
 
-// A burner that can run a step as the blank's thread ends, before the eject.
+// A burner that runs a step on each of its worker threads as it ends.
 class TTestBurner : public TsbBurner
 {
 public:
     void EraseThreadTerminated() override
     {
-        if (FOnBlankEnded)
-            FOnBlankEnded();
+        if (FOnThreadEnded)
+            FOnThreadEnded();
         TsbBurner::EraseThreadTerminated();
     }
 
-    std::function<void()> FOnBlankEnded;
+    std::function<void()> FOnThreadEnded;
 };
 
 } // namespace
@@ -78,6 +80,7 @@ private slots:
     void failedSpeedSettingRunsNoBlank();
     void failedEjectStillCompletes();
     void driveGoneBeforeEjectIsAnError();
+    void stepsBeforeTheBlankRunOnWorkers();
     void driveOwnSpeedIsLoggedAsSuch();
     void estimateTimerOnlyWhenAsked_data();
     void estimateTimerOnlyWhenAsked();
@@ -87,7 +90,8 @@ private:
     // Runs the action; returns the raised text, empty when it completed.
     QString Run();
     QStringList Texts() const;
-    bool BlankWasSent() const;
+    bool BlankWasSent() const { return WasSent({OpBlank}); }
+    bool WasSent(std::initializer_list<uint8_t> Opcodes) const;
 
     std::unique_ptr<ScenarioBuilder> FScenario;
     std::shared_ptr<VirtualBay> FBay;
@@ -184,10 +188,11 @@ QStringList TestErase::Texts() const
     return Result;
 }
 
-bool TestErase::BlankWasSent() const
+bool TestErase::WasSent(std::initializer_list<uint8_t> Opcodes) const
 {
     for (const auto &Command : FBay->drive(0).commandLog()) {
-        if (!Command.cdb.empty() && Command.cdb[0] == OpBlank)
+        if (!Command.cdb.empty() &&
+            std::find(Opcodes.begin(), Opcodes.end(), Command.cdb[0]) != Opcodes.end())
             return true;
     }
     return false;
@@ -310,7 +315,10 @@ void TestErase::driveGoneBeforeEjectIsAnError()
     if (QTest::currentTestFailed())
         return;
     FBurner->FDeviceName = QStringLiteral("CdRom0");
-    FBurner->FOnBlankEnded = [this] { FBay->drive(0).setVanishAfter(0); };
+    FBurner->FOnThreadEnded = [this] {
+        if (BlankWasSent())
+            FBay->drive(0).setVanishAfter(0);
+    };
 
     QCOMPARE(Run(), QString());
 
@@ -320,6 +328,25 @@ void TestErase::driveGoneBeforeEjectIsAnError()
     QCOMPARE(FLines.at(2).Kind, litError);
     QVERIFY(FBurner->FGrabber == nullptr);
     QVERIFY(FBoxes.isEmpty());
+}
+
+// The disc check, the speed step and the blank each end on a worker of their
+// own, in this order, while the window is served.
+void TestErase::stepsBeforeTheBlankRunOnWorkers()
+{
+    OpenDrive();
+    if (QTest::currentTestFailed())
+        return;
+    QList<QPair<bool, bool>> Ended;
+    FBurner->FOnThreadEnded = [this, &Ended] {
+        Ended << qMakePair(WasSent({0xBB, 0xB6}), BlankWasSent());
+    };
+
+    QCOMPARE(Run(), QString());
+
+    QCOMPARE(Ended, (QList<QPair<bool, bool>>{{false, false}, {true, false}, {true, true}}));
+    QCOMPARE(Texts(),
+             (QStringList{"Erase started", "Erase speed: 10.0x", "Eject disc", "Erase completed"}));
 }
 
 void TestErase::failedEjectStillCompletes()
