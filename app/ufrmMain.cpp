@@ -376,6 +376,10 @@ void TMainForm::ValidateDeviceChoice()
     const TsbDeviceIdentity identity = page->GetSelectedIdentity();
     FBurner->FDiscLabel = page->GetSelectedDiscLabel();
     FBurner->FDriveNode = identity.Node;
+    const TsbDeviceInfo info = page->GetSelectedDeviceInfo();
+    FBurner->FDriveVendor = info.Vendor;
+    FBurner->FDriveProduct = info.Product;
+    FBurner->FDriveRevision = info.ProductRevisionLevel;
     FBurner->FTransportType = FTransportPage->GetTransport();
     try {
         FBurner->CreateGrabber();

@@ -38,6 +38,8 @@ constexpr double BlankSeconds = 1.525;
 constexpr int Rounds = 3;
 constexpr double OverheadTargetMs = 300;
 constexpr double GapTargetMs = 16;
+// A real drive's time for a command, so that the steps before the blank count.
+constexpr double CommandMs = 30;
 
 struct RunResult
 {
@@ -75,7 +77,8 @@ RunResult WizardEraseOnce()
 {
     RunResult result;
     std::string error;
-    auto bay = blankora::virtualbay::VirtualBay::fromJson(BayJson(1, 0, BlankSeconds), error);
+    auto bay =
+        blankora::virtualbay::VirtualBay::fromJson(BayJson(1, CommandMs, BlankSeconds), error);
     if (!bay) {
         result.failure = QString::fromStdString(error);
         return result;
@@ -123,7 +126,7 @@ RunResult WizardEraseOnce()
 RunResult EraseOnce()
 {
     RunResult result;
-    auto bay = StartOnBay(BayJson(1, 0, BlankSeconds));
+    auto bay = StartOnBay(BayJson(1, CommandMs, BlankSeconds));
     TsbCallBackEventer eventer;
     GCallBackEventer = &eventer;
     SetMessageBoxHook([&result](const TsbMessageBoxRecord &box) { result.failure = box.Text; });
@@ -135,7 +138,17 @@ RunResult EraseOnce()
         burner.FEraseOptions.SpeedInPoint = 4;
         burner.FEraseOptions.SpeedInSize = 706;
         burner.CreateGrabber();
-        // Locked as the wizard locks it, so the erase skips the changed-disc check.
+        // What the device page would have shown, for the erase's drive and disc check.
+        char vendor[STARBURN_NAME_BUFFER_SIZE] = {};
+        char product[STARBURN_NAME_BUFFER_SIZE] = {};
+        char revision[STARBURN_NAME_BUFFER_SIZE] = {};
+        uint32_t bufferSize = 0;
+        StarBurn_CdvdBurnerGrabber_GetDeviceInformation(burner.FGrabber, vendor, product, revision,
+                                                        &bufferSize);
+        burner.FDriveVendor = QString::fromLatin1(vendor).trimmed();
+        burner.FDriveProduct = QString::fromLatin1(product).trimmed();
+        burner.FDriveRevision = QString::fromLatin1(revision).trimmed();
+        burner.FDiscSpace.UsedBytes = 10485760;
         burner.Lock();
 
         TsbLog log;

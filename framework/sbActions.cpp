@@ -3,6 +3,7 @@
 #include "framework/sbBurner.h"
 #include "framework/sbCallBack.h"
 #include "framework/sbErrors.h"
+#include "util/sbUtils.h"
 
 #include <QCoreApplication>
 
@@ -38,6 +39,13 @@ void TsbAction::EjectDisc()
     if (B == nullptr)
         throw EsbError(tr("No drive is chosen for this action. Go back and choose a device."));
     B->Release();
+    // The release found the drive gone and closed it: there is nothing to eject.
+    if (B->FGrabber == nullptr) {
+        DoMessage(tr("The drive %1 is no longer available: the disc was not ejected")
+                      .arg(StripDevicePrefix(B->FDeviceName)),
+                  litError);
+        return;
+    }
     LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_Eject"));
     B->FExceptionCode =
         StarBurn_CdvdBurnerGrabber_Eject(B->FGrabber, B->FExceptionText, sizeof(B->FExceptionText),

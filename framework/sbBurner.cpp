@@ -16,6 +16,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <exception>
+#include <system_error>
 
 namespace {
 
@@ -197,22 +198,68 @@ void TsbBurner::CreateGrabber()
                        .arg(FDeviceAddress.LUN));
 }
 
+namespace {
+
+// A log line that cannot be written must not keep the library call after it
+// from running: the first such failure is kept for the caller to report.
+void LogKeepingFailure(const QString &Text, std::exception_ptr &Failure)
+{
+    try {
+        LogLibraryCall(Text);
+    } catch (...) {
+        if (!Failure)
+            Failure = std::current_exception();
+    }
+}
+
+} // namespace
+
 void TsbBurner::DestroyGrabber()
 {
     if (FGrabber == nullptr)
         return;
-    Release();
-    LogLibraryCall(QStringLiteral("Destroy: Grabber"));
+    std::exception_ptr Failure;
+    try {
+        Release();
+    } catch (...) {
+        Failure = std::current_exception();
+    }
+    // A release that found the drive gone has closed the device object already.
+    if (FGrabber != nullptr)
+        CloseGrabber(Failure);
+    if (Failure)
+        std::rethrow_exception(Failure);
+}
+
+void TsbBurner::CloseGrabber(std::exception_ptr &Failure)
+{
+    LogKeepingFailure(QStringLiteral("Destroy: Grabber"), Failure);
     StarBurn_Destroy(&FGrabber);
     FGrabber = nullptr;
 }
 
 void TsbBurner::Lock()
 {
-    LockWritable();
+    if (!CallLock())
+        ShowErrorMessage(FLastMessage);
 }
 
 bool TsbBurner::LockWritable()
+{
+    if (CallLock())
+        return true;
+    if (FSystemError == EPERM) {
+        std::exception_ptr Failure;
+        CloseGrabber(Failure);
+        if (Failure)
+            std::rethrow_exception(Failure);
+        return false;
+    }
+    ShowErrorMessage(FLastMessage);
+    return true;
+}
+
+bool TsbBurner::CallLock()
 {
     FExceptionCode = EN_SUCCESS;
     if (FGrabber == nullptr)
@@ -225,14 +272,7 @@ bool TsbBurner::LockWritable()
         return true;
     FLastMessage = FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_Lock()"));
     LogLibraryCall(FLastMessage);
-    if (FSystemError == EPERM) {
-        LogLibraryCall(QStringLiteral("Destroy: Grabber"));
-        StarBurn_Destroy(&FGrabber);
-        FGrabber = nullptr;
-        return false;
-    }
-    ShowErrorMessage(FLastMessage);
-    return true;
+    return false;
 }
 
 QString TsbBurner::MountPoint()
@@ -252,22 +292,23 @@ void TsbBurner::Release()
     if (FGrabber == nullptr)
         return;
     FTrayLocked = false;
-    LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_Release"));
+    // The tray is freed even when the log cannot be written.
+    std::exception_ptr Failure;
+    LogKeepingFailure(QStringLiteral("CdvdBurnerGrabber_Release"), Failure);
     FExceptionCode = StarBurn_CdvdBurnerGrabber_Release(
         FGrabber, FExceptionText, sizeof(FExceptionText), &FSystemError, &FFailureInfo);
     if (FExceptionCode != EN_SUCCESS) {
         FLastMessage = FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_Release()"));
-        LogLibraryCall(FLastMessage);
+        LogKeepingFailure(FLastMessage, Failure);
         // A drive that has gone was reported by the step that found it gone; its
         // device object is closed so that no later release reports it again.
-        if (FExceptionCode == EN_NO_DEVICE) {
-            LogLibraryCall(QStringLiteral("Destroy: Grabber"));
-            StarBurn_Destroy(&FGrabber);
-            FGrabber = nullptr;
-            return;
-        }
-        ShowErrorMessage(FLastMessage);
+        if (FExceptionCode == EN_NO_DEVICE)
+            CloseGrabber(Failure);
+        else
+            ShowErrorMessage(FLastMessage);
     }
+    if (Failure)
+        std::rethrow_exception(Failure);
 }
 
 void TsbBurner::Cancel()
@@ -280,15 +321,27 @@ void TsbBurner::Cancel()
 
 void TsbBurner::RunEraseThread()
 {
+    RunThread(std::make_unique<TsbEraseThread>(this), "sbEraseThread");
+}
+
+void TsbBurner::RunThread(std::unique_ptr<TsbCustomThread> Thread, const char *Name)
+{
     WaitForEraseThread();
-    auto Thread = std::make_unique<TsbEraseThread>(this);
     Thread->OnTerminate = [this](TsbCustomThread *) {
         EraseThreadTerminated();
         WakeEventWaits();
     };
     FEraseThread = Thread.get();
+    try {
+        Thread->Resume(Name);
+    } catch (const std::system_error &Error) {
+        // Nothing runs: no reference may stay behind for a wait that would never end.
+        FEraseThread = nullptr;
+        throw EsbError(
+            QCoreApplication::translate("TsbBurner", "The erase could not be started: %1")
+                .arg(QString::fromLocal8Bit(Error.what())));
+    }
     FEraseThreadHandle = std::move(Thread);
-    FEraseThreadHandle->Resume("sbEraseThread");
     WaitForEraseThread();
 }
 

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <memory>
 
 class TsbCustomThread;
@@ -52,7 +53,10 @@ public:
     virtual void EraseThreadTerminated();
 
     void CreateGrabber();
+    // Releases the drive and closes its device object, both also when a log
+    // line fails; that failure is raised afterwards.
     void DestroyGrabber();
+    // Locks the tray; a failure is shown and the wizard goes on.
     void Lock();
     // Lock for a drive that may have been opened without write access: such a
     // node refuses the lock with EPERM. Then the device object is closed (there
@@ -61,10 +65,15 @@ public:
     bool LockWritable();
     // Where the disc in the drive is mounted, empty when it is not.
     QString MountPoint();
+    // Frees the tray, also when its log line fails (raised afterwards). A
+    // drive found gone has its device object closed: FGrabber is then empty.
     void Release();
     void Cancel();
     // Blanks the disc in a worker thread and returns when it has ended.
     void RunEraseThread();
+    // Runs Thread under Name and returns when it has ended, serving
+    // user-interface events meanwhile; raises when it cannot be started.
+    void RunThread(std::unique_ptr<TsbCustomThread> Thread, const char *Name);
 
     // Sets the write speed (the read speed at the drive's maximum) and reads
     // back what the drive took, each call with its diagnostic lines. A failed
@@ -106,7 +115,18 @@ public:
     char FExceptionText[STARBURN_EXCEPTION_TEXT_SIZE] = {};
     CDB_FAILURE_INFORMATION FFailureInfo = {};
 
+    // The drive as the device page showed it; the erase compares it with what
+    // the opened device reports.
+    QString FDriveVendor;
+    QString FDriveProduct;
+    QString FDriveRevision;
+
 private:
+    // The lock call with its log lines; false when the drive refused it.
+    bool CallLock();
+    // Closes the device object; a failed log line is kept in Failure.
+    void CloseGrabber(std::exception_ptr &Failure);
+
     // Owns the erase thread from its start until it has been joined.
     std::unique_ptr<TsbCustomThread> FEraseThreadHandle;
 };

@@ -37,23 +37,65 @@ struct TErrorBlock
 } // namespace
 
 namespace {
-thread_local QStringList *GScanLogBuffer = nullptr;
+
+thread_local TsbScanLog *GScanLog = nullptr;
+thread_local std::size_t GScanLogDrive = 0;
+
+// An unwritable diagnostic log must not end a scan half-way.
+void WriteScanLine(const QString &Text, const QTime &Time) noexcept
+{
+    try {
+        if (GLogger != nullptr)
+            GLogger->LogAt(Text, Time);
+    } catch (...) {
+    }
+}
+
 } // namespace
 
-void SetScanLogBuffer(QStringList *Buffer)
+TsbScanLog::TsbScanLog(std::size_t Drives) : FHeld(Drives), FDone(Drives, false) {}
+
+void TsbScanLog::Line(std::size_t Drive, const QString &Text)
 {
-    GScanLogBuffer = Buffer;
+    const QTime Now = QTime::currentTime();
+    const std::lock_guard<std::mutex> Lock(FMutex);
+    if (Drive == FFront)
+        WriteScanLine(Text, Now);
+    else
+        FHeld[Drive].push_back(THeldLine{Now, Text});
+}
+
+void TsbScanLog::Finished(std::size_t Drive)
+{
+    const std::lock_guard<std::mutex> Lock(FMutex);
+    FDone[Drive] = true;
+    // The drives after a finished front hand over what they kept, in order,
+    // up to the first one still being read, which writes at once from now on.
+    while (FFront < FDone.size() && FDone[FFront]) {
+        ++FFront;
+        if (FFront == FHeld.size())
+            break;
+        for (const THeldLine &Held : FHeld[FFront])
+            WriteScanLine(Held.Text, Held.Time);
+        FHeld[FFront].clear();
+    }
+}
+
+void SetScanLogDrive(TsbScanLog *Log, std::size_t Drive)
+{
+    GScanLog = Log;
+    GScanLogDrive = Drive;
 }
 
 void LogScanLine(const QString &Text) noexcept
 {
+    if (GScanLog == nullptr) {
+        WriteScanLine(Text, QTime::currentTime());
+        return;
+    }
     try {
-        if (GScanLogBuffer != nullptr)
-            GScanLogBuffer->append(Text);
-        else if (GLogger != nullptr)
-            GLogger->Log(Text, 0);
+        GScanLog->Line(GScanLogDrive, Text);
     } catch (...) {
-        // An unwritable diagnostic log must not end a scan half-way.
     }
 }
 

@@ -5,11 +5,13 @@
 
 #include <QString>
 #include <QStringList>
+#include <QTime>
 
 #include <array>
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 // Region playback control state of a DVD drive: five decimal texts, one per
@@ -111,12 +113,37 @@ private:
     std::vector<std::unique_ptr<TsbDeviceItem>> FItems;
 };
 
+// The diagnostic lines of drives read side by side, on disc in the order the
+// drives were found. The earliest drive not yet finished writes at once, so
+// the last line on disc names the call it is in; the others keep their lines,
+// each with its time, until every drive before them is done. Thread safe.
+class TsbScanLog
+{
+public:
+    explicit TsbScanLog(std::size_t Drives);
+    void Line(std::size_t Drive, const QString &Text);
+    void Finished(std::size_t Drive);
+
+private:
+    struct THeldLine
+    {
+        QTime Time;
+        QString Text;
+    };
+
+    std::mutex FMutex;
+    std::vector<std::vector<THeldLine>> FHeld;
+    std::vector<bool> FDone;
+    std::size_t FFront = 0;
+};
+
 // A diagnostic log line written during a scan; a log file that cannot be
 // written must not end the scan half-way, so failures are dropped. While the
-// calling thread has a buffer, the line goes there instead.
+// calling thread reads a drive of a scan log, the line goes there instead.
 void LogScanLine(const QString &Text) noexcept;
-// The calling thread's buffer for LogScanLine; null writes to the log again.
-void SetScanLogBuffer(QStringList *Buffer);
+// The calling thread's drive in Log for LogScanLine; a null Log writes to the
+// diagnostic log again.
+void SetScanLogDrive(TsbScanLog *Log, std::size_t Drive = 0);
 
 // The state of a drive whose open was refused with this system status, or
 // dsUsable when the status does not say the drive is there.

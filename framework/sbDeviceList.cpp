@@ -2,6 +2,7 @@
 
 #include "framework/sbBurner.h"
 #include "framework/sbCallBack.h"
+#include "framework/sbErrors.h"
 #include "framework/sbEventWait.h"
 #include "util/sbUtils.h"
 
@@ -20,6 +21,8 @@
 namespace {
 
 constexpr int WaitSliceMs = 80;
+// How long a scan without dialog may last before it shows the dialog after all.
+constexpr std::chrono::milliseconds QuietScanLimit{500};
 constexpr int SptiNameCount = 21;
 // Shown in a failure text when the library leaves the status unset.
 constexpr uint32_t StatusUnset = 31;
@@ -64,13 +67,13 @@ void CollectFoundDevice(uint8_t Reason, void *Context, void *Special1, void *Spe
 }
 
 // Reads every found device in a worker of its own, at most ParallelReads at a
-// time, each into a list and a log buffer of its own; then hands the records
-// to Devices and the lines to the log in the order the devices were found.
+// time, each into a list of its own and a drive of one scan log; then hands
+// the records to Devices in the order the devices were found.
 void ReadFoundDevices(const std::vector<TFoundDevice> &Found, TsbDeviceList &Devices)
 {
     const std::size_t Count = Found.size();
     std::vector<std::unique_ptr<TsbDeviceList>> Lists(Count);
-    std::vector<QStringList> Logs(Count);
+    TsbScanLog Log(Count);
     for (std::size_t First = 0; First < Count; First += ParallelReads) {
         std::vector<std::thread> Workers;
         Workers.reserve(ParallelReads);
@@ -79,12 +82,13 @@ void ReadFoundDevices(const std::vector<TFoundDevice> &Found, TsbDeviceList &Dev
             Lists[I]->TransportType = Devices.TransportType;
             Lists[I]->CancelSource = &Devices.Cancelled;
             Lists[I]->OnWaitForDisc = Devices.OnWaitForDisc;
-            const auto Read = [&Found, &Lists, &Logs, I] {
-                SetScanLogBuffer(&Logs[I]);
+            const auto Read = [&Found, &Lists, &Log, I] {
+                SetScanLogDrive(&Log, I);
                 const TFoundDevice &Device = Found[I];
                 HandleDeviceFound(Lists[I].get(), Device.HasAddress ? &Device.Address : nullptr,
                                   Device.Name.isNull() ? nullptr : Device.Name.constData());
-                SetScanLogBuffer(nullptr);
+                SetScanLogDrive(nullptr);
+                Log.Finished(I);
             };
             // Without a thread of its own the drive is read on this one.
             try {
@@ -99,11 +103,8 @@ void ReadFoundDevices(const std::vector<TFoundDevice> &Found, TsbDeviceList &Dev
         for (std::thread &Worker : Workers)
             Worker.join();
     }
-    for (std::size_t I = 0; I < Count; ++I) {
-        for (const QString &Line : Logs[I])
-            LogScanLine(Line);
+    for (std::size_t I = 0; I < Count; ++I)
         Devices.TakeFrom(*Lists[I]);
-    }
 }
 
 } // namespace
@@ -119,25 +120,23 @@ void TsbDeviceFinder::FindDevices(bool ShowProgress)
 {
     struct TDialogRelease
     {
-        std::unique_ptr<IsbWaitDialog> &Form;
-        ~TDialogRelease() { Form.reset(); }
-    } Release{FProgressForm};
+        TsbDeviceFinder &Finder;
+        ~TDialogRelease()
+        {
+            Finder.FDialogDue.reset();
+            Finder.FProgressForm.reset();
+        }
+    } Release{*this};
 
     // A cancel belongs to the scan it was asked for; quiet scans after it
     // start afresh too.
     FDevices.Cancelled = false;
     FDiscWaits = 0;
-    if (ShowProgress && FWaitDialogFactory)
-        FProgressForm = FWaitDialogFactory();
-    if (FProgressForm) {
-        FProgressForm->SetCaption(
-            QCoreApplication::translate("TsbDeviceFinder", "Scanning devices"));
-        FProgressForm->SetCancelVisible(true);
-        FProgressForm->SetInfoText(FInfoText);
-        FProgressForm->ShowDialog();
-        FProgressForm->SetOnCancel([this] { CancelScan(); });
-        QCoreApplication::processEvents();
-    }
+    FShownText = FInfoText;
+    if (ShowProgress)
+        OpenWaitDialog();
+    else
+        FDialogDue = std::chrono::steady_clock::now() + QuietScanLimit;
 
     // An earlier scan's thread may still fill the list: it must end before the
     // list is cleared under it.
@@ -150,14 +149,16 @@ void TsbDeviceFinder::FindDevices(bool ShowProgress)
             [this, Drive] {
                 // Drives are read side by side: the text goes back once none waits.
                 FDiscWaits += Drive.isEmpty() ? -1 : 1;
-                if (FProgressForm && (!Drive.isEmpty() || FDiscWaits == 0))
-                    FProgressForm->SetInfoText(
+                if (!Drive.isEmpty() || FDiscWaits == 0)
+                    FShownText =
                         Drive.isEmpty()
                             ? FInfoText
                             : QCoreApplication::translate(
                                   "TsbDeviceFinder",
                                   "Waiting up to 20 seconds for the disc in %1 to become ready.")
-                                  .arg(Drive));
+                                  .arg(Drive);
+                if (FProgressForm)
+                    FProgressForm->SetInfoText(FShownText);
             },
             Qt::QueuedConnection);
     };
@@ -168,12 +169,34 @@ void TsbDeviceFinder::FindDevices(bool ShowProgress)
         WakeEventWaits();
     });
     FThread = Thread.get();
+    try {
+        Thread->Start();
+    } catch (const std::system_error &Error) {
+        // Nothing runs: no reference may stay behind for a wait that would never end.
+        FThread = nullptr;
+        throw EsbError(QCoreApplication::translate("TsbDeviceFinder",
+                                                   "The device scan could not be started: %1")
+                           .arg(QString::fromLocal8Bit(Error.what())));
+    }
     FThreadHandle = std::move(Thread);
-    FThreadHandle->Start();
     WaitForThread();
 
     if (FProgressForm)
         FProgressForm->HideDialog();
+}
+
+void TsbDeviceFinder::OpenWaitDialog()
+{
+    FDialogDue.reset();
+    if (!FWaitDialogFactory)
+        return;
+    FProgressForm = FWaitDialogFactory();
+    FProgressForm->SetCaption(QCoreApplication::translate("TsbDeviceFinder", "Scanning devices"));
+    FProgressForm->SetCancelVisible(true);
+    FProgressForm->SetInfoText(FShownText);
+    FProgressForm->ShowDialog();
+    FProgressForm->SetOnCancel([this] { CancelScan(); });
+    QCoreApplication::processEvents();
 }
 
 void TsbDeviceFinder::CancelScan()
@@ -192,6 +215,9 @@ void TsbDeviceFinder::WaitForThread()
         if (!FThreadHandle->WaitFor(0) && FThread.load() != nullptr) {
             if (!ServeEventsFor(WaitSliceMs, Seen))
                 FThreadHandle->WaitFor(WaitSliceMs);
+            // A quiet scan that takes long (a disc spinning up) must not look frozen.
+            if (FDialogDue && std::chrono::steady_clock::now() >= *FDialogDue)
+                OpenWaitDialog();
             continue;
         }
         FThreadHandle->Join();

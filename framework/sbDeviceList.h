@@ -8,7 +8,9 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <future>
+#include <optional>
 #include <memory>
 #include <thread>
 
@@ -25,7 +27,8 @@ public:
     TsbDeviceFinder(const TsbDeviceFinder &) = delete;
     TsbDeviceFinder &operator=(const TsbDeviceFinder &) = delete;
 
-    // Runs one complete scan; the result is in Devices() afterwards.
+    // Runs one complete scan; the result is in Devices() afterwards. A scan
+    // without dialog shows it once it has lasted half a second.
     void FindDevices(bool ShowProgress);
     // Asks the running scan to skip every further device.
     void CancelScan();
@@ -36,7 +39,7 @@ public:
     const TsbDeviceList *Devices() const { return &FDevices; }
 
     void SetWaitDialogFactory(TsbWaitDialogFactory Factory) { FWaitDialogFactory = Factory; }
-    // Only while a scan with dialog runs; none otherwise.
+    // Only while the wait dialog of a scan is shown; none otherwise.
     IsbWaitDialog *ProgressForm() const { return FProgressForm.get(); }
     bool IsScanning() const { return FThread.load() != nullptr; }
 
@@ -48,6 +51,8 @@ protected:
     virtual void ThreadTerminated(TsbDeviceFinderThread *Sender);
 
 private:
+    void OpenWaitDialog();
+
     std::atomic<TsbDeviceFinderThread *> FThread{nullptr};
     std::unique_ptr<TsbDeviceFinderThread> FThreadHandle;
     TsbDeviceList FDevices;
@@ -58,6 +63,10 @@ private:
     QObject FNotifier;
     // Drives of this scan that wait for their disc; on this thread only.
     int FDiscWaits = 0;
+    // What the wait dialog says now: FInfoText, or the drive that is waited for.
+    QString FShownText;
+    // When a scan without dialog shows it after all; none outside such a scan.
+    std::optional<std::chrono::steady_clock::time_point> FDialogDue;
 };
 
 // One scan: probes the system device names (SPTI) or runs the library's own

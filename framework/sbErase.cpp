@@ -11,6 +11,8 @@
 #include <QTimer>
 
 #include <climits>
+#include <exception>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -39,6 +41,39 @@ void ReadInsertedDisc(TsbBurner &B, DISC_TYPE &DiscType, uint64_t &UsedBytes, QS
         UsedBytes = 0;
     }
     Label = B.FDriveNode.isEmpty() ? QString() : ReadVolumeLabel(B.FDriveNode);
+}
+
+// Runs one step of the erase on a worker; what it raises is kept for the
+// action to raise again on the user-interface thread.
+class TsbStepThread : public TsbCustomThread
+{
+public:
+    TsbStepThread(TsbBurner *Burner, std::function<void()> Step, std::exception_ptr &Failure)
+        : TsbCustomThread(Burner), FStep(std::move(Step)), FFailure(Failure)
+    {}
+
+protected:
+    void Execute() override
+    {
+        try {
+            FStep();
+        } catch (...) {
+            FFailure = std::current_exception();
+        }
+    }
+
+private:
+    std::function<void()> FStep;
+    std::exception_ptr &FFailure;
+};
+
+// The drive's commands take long: the window is served while they run.
+void RunStep(TsbBurner &B, std::function<void()> Step)
+{
+    std::exception_ptr Failure;
+    B.RunThread(std::make_unique<TsbStepThread>(&B, std::move(Step), Failure), "sbEraseStep");
+    if (Failure)
+        std::rethrow_exception(Failure);
 }
 
 } // namespace
@@ -71,9 +106,9 @@ void TsbEraseAction::Execute(TsbActionItem *Item)
         throw EsbError(tr("No drive is chosen for this action. Go back and choose a device."));
     const TsbEraseOptions O = B->FEraseOptions;
 
-    // With the tray free another disc may have gone in since the summary.
-    if (!B->FTrayLocked)
-        CheckDiscUnchanged(*B);
+    // Another disc may have gone in since the scan, through a tray that could
+    // not be locked or before the lock; another drive may have taken the node.
+    RunStep(*B, [this, B] { CheckDiscUnchanged(*B); });
 
     DoMessage(tr("Erase started"), litInfo);
     // A drive that takes no speed command has the speed 0 KB/s: no "0.0x".
@@ -83,7 +118,9 @@ void TsbEraseAction::Execute(TsbActionItem *Item)
 
     TsbDriveSpeeds Speeds;
     try {
-        B->ApplyWriteSpeed(static_cast<uint32_t>(O.SpeedInSize), Speeds);
+        RunStep(*B, [B, &O, &Speeds] {
+            B->ApplyWriteSpeed(static_cast<uint32_t>(O.SpeedInSize), Speeds);
+        });
     } catch (...) {
         // A run that stops here must not end in the success text.
         B->FSucceeded = false;
@@ -114,6 +151,25 @@ void TsbEraseAction::Execute(TsbActionItem *Item)
 
 void TsbEraseAction::CheckDiscUnchanged(TsbBurner &B)
 {
+    char Vendor[STARBURN_NAME_BUFFER_SIZE] = {};
+    char Product[STARBURN_NAME_BUFFER_SIZE] = {};
+    char Revision[STARBURN_NAME_BUFFER_SIZE] = {};
+    uint32_t BufferSize = 0;
+    LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_GetDeviceInformation"));
+    StarBurn_CdvdBurnerGrabber_GetDeviceInformation(B.FGrabber, Vendor, Product, Revision,
+                                                    &BufferSize);
+    const QString NowVendor = TextFromChars(Vendor);
+    const QString NowProduct = TextFromChars(Product);
+    if (NowVendor != B.FDriveVendor || NowProduct != B.FDriveProduct ||
+        TextFromChars(Revision) != B.FDriveRevision) {
+        B.FSucceeded = false;
+        throw EsbError(tr("The drive %1 is now %2 %3, not the drive %4 %5 that you chose: "
+                          "nothing was erased. Go back to the device selection and choose the "
+                          "drive again")
+                           .arg(StripDevicePrefix(B.FDeviceName), NowVendor, NowProduct,
+                                B.FDriveVendor, B.FDriveProduct));
+    }
+
     DISC_TYPE DiscType = DISC_TYPE_UNKNOWN;
     uint64_t UsedBytes = 0;
     QString Label;

@@ -23,8 +23,9 @@ public:
     void Execute(TsbActionItem *Item) override;
     // Raises the next estimated percentage.
     void ProgressTimerTick();
-    // Stops the run when the drive holds another disc than the one the
-    // summary described (type, used space, label).
+    // Stops the run when the opened drive is another one than the device page
+    // showed (vendor, product, revision) or holds another disc than the one
+    // the summary described (type, used space, label).
     void CheckDiscUnchanged(TsbBurner &B);
 
     int32_t FTick = 1;

@@ -99,9 +99,14 @@ QString TsbLogger::LogFileNameFor(const QString &ExecutablePath)
 void TsbLogger::Log(const QString &Text, int32_t Level)
 {
     Q_UNUSED(Level);
+    LogAt(Text, QTime::currentTime());
+}
+
+void TsbLogger::LogAt(const QString &Text, const QTime &Time)
+{
     if (!FLogEnabled)
         return;
     const QString line =
-        QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz")) + QStringLiteral(": ") + Text;
+        Time.toString(QStringLiteral("hh:mm:ss.zzz")) + QStringLiteral(": ") + Text;
     AppendLineToFile(GetLogFileName(), line);
 }

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QTime>
 
 #include <cstdint>
 #include <memory>
@@ -79,6 +80,8 @@ public:
     // and never touches the file system, while logging is off. Level is
     // accepted and ignored. Safe to call from any thread.
     void Log(const QString &Text, int32_t Level = 0);
+    // The same with the time the line was made, for a line written later.
+    void LogAt(const QString &Text, const QTime &Time);
 
     bool LogEnabled() const { return FLogEnabled; }
     int32_t LogLevel() const { return FLogLevel; }

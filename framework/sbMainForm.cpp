@@ -136,11 +136,16 @@ void TsbMainForm::StartLibrary()
 
 void TsbMainForm::StopLibrary()
 {
+    // The session is closed even when its log line fails; the program is
+    // ending, so the failure goes to the debug output, once.
     try {
         LogLibraryCall(QStringLiteral("DownShut"));
-        StarBurn_DownShut();
-    } catch (...) {
-        // Closing the session must not stop the program's end.
+    } catch (const EsbError &Error) {
+        OutputDebugText(QStringLiteral("StopLibrary: %1").arg(Error.Message()));
+    } catch (const std::exception &Error) {
+        OutputDebugText(
+            QStringLiteral("StopLibrary: %1").arg(QString::fromLocal8Bit(Error.what())));
     }
+    StarBurn_DownShut();
     FLibraryStarted = false;
 }

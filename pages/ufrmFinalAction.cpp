@@ -268,6 +268,7 @@ void TfrmFinalAction::RunActions()
 {
     ui->btnSaveLog->setEnabled(false);
     ResetProgress();
+    FRunFailed = false;
 
     if (GCallBackEventer != nullptr) {
         // With the page as context, raises from the erase thread are queued
@@ -306,14 +307,33 @@ void TfrmFinalAction::RunActions()
     ui->pbBuffer->setValue(0);
     ui->lblBufferValue->setText(PercentText(0));
 
+    if (FBurner != nullptr)
+        ReleaseAfterRun();
     ui->btnSaveLog->setEnabled(true);
     if (FBurner != nullptr && !window()->isActiveWindow())
         NotifyEraseEnded(FBurner->FCancelled   ? eoCancelled
                          : FBurner->FSucceeded ? eoSucceeded
                                                : eoFailed,
                          FBurner->FDeviceName, FBurner->FLastMessage);
-    if (FBurner != nullptr)
+}
+
+void TfrmFinalAction::ReleaseAfterRun()
+{
+    QString Failure;
+    try {
         FBurner->Release();
+    } catch (const EsbError &Error) {
+        Failure = Error.Message();
+    } catch (const std::exception &Error) {
+        Failure = QString::fromLocal8Bit(Error.what());
+    }
+    // A log that failed during the run fails here again: it is shown once.
+    if (!Failure.isEmpty() && !FRunFailed) {
+        AddLogLine(this, Failure, litError);
+        ShowErrorMessage(Failure);
+    }
+    if (FRunFailed)
+        FBurner->FSucceeded = false;
 }
 
 void TfrmFinalAction::RunActionItems()
@@ -332,6 +352,8 @@ void TfrmFinalAction::RunActionItems()
         Failure = Error.Message();
     } catch (const std::exception &Error) {
         Failure = QString::fromLocal8Bit(Error.what());
+    } catch (...) {
+        Failure = tr("The operation failed unexpectedly.");
     }
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     AddLogLine(this, Failure, litError);
@@ -341,6 +363,8 @@ void TfrmFinalAction::RunActionItems()
 void TfrmFinalAction::AddLogLine(QObject *, const QString &Text, TsbLogItemType Kind)
 {
     Q_ASSERT(QThread::currentThread() == thread());
+    if (Kind == litError)
+        FRunFailed = true;
     const int Icon = std::clamp(static_cast<int>(Kind), 0, static_cast<int>(imlSmall.size()) - 1);
     auto *Row = new QTreeWidgetItem(ui->lvLog);
     Row->setText(0, Text);

@@ -42,6 +42,7 @@ public:
     void AttachBurner(TsbBurner *Burner) override;
     // Runs every action of FActionList on this thread and returns when the run
     // has ended; a failing action ends the run early with an error line and box.
+    // A run with any error line, raised error or failed release has not succeeded.
     void RunActions();
     void ResetProgress();
 
@@ -87,6 +88,8 @@ private:
     void ApplyAnchors(QWidget *Panel);
     void ArrangePanels();
     void RunActionItems();
+    // Frees the tray at the end of a run; sets the run's result from its error lines.
+    void ReleaseAfterRun();
 
     Ui::TfrmFinalAction *ui;
     QFileDialog *sdSaveLog;
@@ -95,4 +98,6 @@ private:
     int FTopHeight;
     QMetaObject::Connection FProgressConnection;
     QMetaObject::Connection FBufferConnection;
+    // An error line was shown since the run began.
+    bool FRunFailed = false;
 };

@@ -531,6 +531,10 @@ Try &apos;%1 --help&apos; for more information.
         <source>Cannot replace the file %1. Check that you may write to it and to its folder, or choose another name.</source>
         <translation>Die Datei %1 kann nicht ersetzt werden. Prüfen Sie, ob Sie die Datei und ihren Ordner beschreiben dürfen, oder wählen Sie einen anderen Namen.</translation>
     </message>
+    <message>
+        <source>The operation failed unexpectedly.</source>
+        <translation>Der Vorgang ist unerwartet fehlgeschlagen.</translation>
+    </message>
 </context>
 <context>
     <name>TfrmFinish</name>
@@ -765,6 +769,10 @@ Try &apos;%1 --help&apos; for more information.
         <source>Eject disc</source>
         <translation>Disc auswerfen</translation>
     </message>
+    <message>
+        <source>The drive %1 is no longer available: the disc was not ejected</source>
+        <translation>Das Laufwerk %1 ist nicht mehr verfügbar: die Disc wurde nicht ausgeworfen</translation>
+    </message>
 </context>
 <context>
     <name>TsbBurner</name>
@@ -775,6 +783,10 @@ Try &apos;%1 --help&apos; for more information.
     <message>
         <source>StarBurn : Invalid %1 version : 0x%2. Expected : 0x%3</source>
         <translation>StarBurn: Ungültige Version von %1: 0x%2. Erwartet: 0x%3</translation>
+    </message>
+    <message>
+        <source>The erase could not be started: %1</source>
+        <translation>Das Löschen konnte nicht gestartet werden: %1</translation>
     </message>
 </context>
 <context>
@@ -793,6 +805,10 @@ Try &apos;%1 --help&apos; for more information.
     <message>
         <source>Waiting up to 20 seconds for the disc in %1 to become ready.</source>
         <translation>Bis zu 20 Sekunden wird gewartet, bis die Disc in %1 bereit ist.</translation>
+    </message>
+    <message>
+        <source>The device scan could not be started: %1</source>
+        <translation>Die Gerätesuche konnte nicht gestartet werden: %1</translation>
     </message>
 </context>
 <context>
@@ -835,6 +851,10 @@ Try &apos;%1 --help&apos; for more information.
     <message>
         <source>The disc in drive %1 was changed after you chose it: nothing was erased. Put in the disc you want to erase, go back to the device selection and choose the drive again</source>
         <translation>Die Disc in Laufwerk %1 wurde nach Ihrer Auswahl gewechselt: Es wurde nichts gelöscht. Legen Sie die Disc ein, die Sie löschen möchten, gehen Sie zurück zur Laufwerksauswahl und wählen Sie das Laufwerk erneut</translation>
+    </message>
+    <message>
+        <source>The drive %1 is now %2 %3, not the drive %4 %5 that you chose: nothing was erased. Go back to the device selection and choose the drive again</source>
+        <translation>Das Laufwerk %1 ist jetzt %2 %3, nicht das von Ihnen gewählte Laufwerk %4 %5: Es wurde nichts gelöscht. Gehen Sie zurück zur Laufwerksauswahl und wählen Sie das Laufwerk erneut</translation>
     </message>
 </context>
 </TS>

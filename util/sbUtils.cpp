@@ -29,9 +29,9 @@ void AppendLineToFile(const QString &FileName, const QString &Line)
             QStringLiteral("Cannot close file \"%1\". %2").arg(FileName, file.errorString()));
 }
 
-// Fixed notation with two decimals after rounding to six significant digits,
-// so that large counts keep six meaningful digits (12345.678 gives 12345.70);
-// beyond six integer digits the number is written in scientific notation.
+// Fixed notation with two decimals, rounded once from the exact quotient
+// (585.9648 gives 585.96); beyond six integer digits the number is written in
+// scientific notation.
 QString MegabytesText(int64_t Bytes, bool WithoutUnit)
 {
     const double megabytes = std::fabs(static_cast<double>(Bytes)) / 1048576.0;
@@ -41,8 +41,7 @@ QString MegabytesText(int64_t Bytes, bool WithoutUnit)
     if (megabytes >= 999999.5) {
         text = locale.toString(megabytes, 'E', 5);
     } else {
-        const double rounded = QString::number(megabytes, 'g', 6).toDouble();
-        text = locale.toString(rounded, 'f', 2);
+        text = locale.toString(megabytes, 'f', 2);
     }
     if (!WithoutUnit)
         text += QStringLiteral(" MB");

@@ -60,6 +60,7 @@ private slots:
     void driveWithoutReadyDiscSaysWhy();
     void spinningDiscIsWaitedFor_data();
     void spinningDiscIsWaitedFor();
+    void slowQuietRescanShowsTheWaitDialog();
     void boxAfterQuietRescanIsPainted();
     void mountedDiscIsCaughtOnTheDevicePage();
     void vanishedDriveGivesOneBox();
@@ -81,11 +82,14 @@ private:
 
 void TestMessages::init()
 {
-    const bool Spinning = QByteArray(QTest::currentTestFunction()) == "spinningDiscIsWaitedFor";
+    const QByteArray Function = QTest::currentTestFunction();
+    const char *Scenario = Function == "spinningDiscIsWaitedFor" ? BLANKORA_TEST_SCENARIOS
+                               "/messages-spinning.json"
+                           : Function == "slowQuietRescanShowsTheWaitDialog"
+                               ? BLANKORA_TEST_SCENARIOS "/messages-spinning-later.json"
+                               : BLANKORA_TEST_SCENARIOS "/messages-bay.json";
     std::string Error;
-    FBay = VirtualBay::fromFile(Spinning ? BLANKORA_TEST_SCENARIOS "/messages-spinning.json"
-                                         : BLANKORA_TEST_SCENARIOS "/messages-bay.json",
-                                Error);
+    FBay = VirtualBay::fromFile(Scenario, Error);
     QVERIFY2(FBay, Error.c_str());
     VirtualBay::install(FBay);
     FRecorder = std::make_unique<MessageBoxRecorder>();
@@ -260,6 +264,39 @@ void TestMessages::spinningDiscIsWaitedFor()
         return;
     }
     QCOMPARE(Row(QStringLiteral("Virtual Spinning"))->text(ColMedia), QStringLiteral("CD-RW"));
+}
+
+// The disc was not ready at the scan and spins up when Next looks again.
+void TestMessages::slowQuietRescanShowsTheWaitDialog()
+{
+    WalkToDevicePage();
+    Choose(QStringLiteral("Virtual Spinning"));
+    FBay->drive(0).setNotReady(false);
+    QString Shown;
+    bool CancelShown = false;
+    QTimer Watch;
+    connect(&Watch, &QTimer::timeout, this, [&] {
+        for (QWidget *Window : QApplication::topLevelWidgets()) {
+            auto *Dialog = qobject_cast<TfrmOperationProgress *>(Window);
+            if (Dialog == nullptr || !Dialog->isVisible() || !Shown.isEmpty())
+                continue;
+            const QString Info = LabelText(Dialog, "lblInfo");
+            if (!Info.startsWith(QStringLiteral("Waiting")))
+                continue;
+            Shown = Info;
+            CancelShown = Button(Dialog, "btnCancel")->isVisible();
+            FBay->clock().advance(10);
+        }
+    });
+    Watch.start(5);
+    Next()->click();
+    Watch.stop();
+
+    QCOMPARE(Shown, QStringLiteral("Waiting up to 20 seconds for the disc in Virtual Spinning to "
+                                   "become ready."));
+    QVERIFY(CancelShown);
+    QVERIFY2(FRecorder->Texts().isEmpty(), qPrintable(FRecorder->Texts().join(u'\n')));
+    QCOMPARE(FWindows.Main->ActivePageIndex(), 3);
 }
 
 void TestMessages::boxAfterQuietRescanIsPainted()

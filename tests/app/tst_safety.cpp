@@ -245,26 +245,37 @@ void TestSafety::failedStepLeavesTheTrayFree()
 
 void TestSafety::changedDiscIsNotErased_data()
 {
+    QTest::addColumn<QString>("product");
     QTest::addColumn<QString>("change");
     QTest::addColumn<bool>("erased");
-    QTest::newRow("same disc") << "" << true;
-    QTest::newRow("blanked by another program") << "blank" << false;
-    QTest::newRow("another label") << "label" << false;
-    QTest::newRow("another disc type") << "type" << false;
+    // The tray cannot be locked: the wizard informs and goes on.
+    const QString Loose = QStringLiteral("Virtual Loose");
+    QTest::newRow("same disc") << Loose << "" << true;
+    QTest::newRow("blanked by another program") << Loose << "blank" << false;
+    QTest::newRow("another label") << Loose << "label" << false;
+    QTest::newRow("another disc type") << Loose << "type" << false;
+    // A locked tray keeps the disc in, not other programs off it.
+    const QString Locked = QStringLiteral("Virtual CD-RW");
+    QTest::newRow("locked, same disc") << Locked << "" << true;
+    QTest::newRow("locked, blanked by another program") << Locked << "blank" << false;
+    QTest::newRow("locked, another drive on the node") << Locked << "drive" << false;
 }
 
 void TestSafety::changedDiscIsNotErased()
 {
+    QFETCH(QString, product);
     QFETCH(QString, change);
     QFETCH(bool, erased);
-    // The tray cannot be locked: the wizard informs and goes on.
-    WalkToSummary(QStringLiteral("Virtual Loose"));
-    QCOMPARE(FRecorder->Texts().size(), 1);
+    const bool Lockable = product == QStringLiteral("Virtual CD-RW");
+    WalkToSummary(product);
+    QCOMPARE(FRecorder->Texts().size(), Lockable ? 0 : 1);
     FRecorder->Clear();
 
     TsbBurner *Burner = FWindows.Main->Burner();
+    const int Index = Lockable ? CdRw : Loose;
+    QCOMPARE(Drive(Index).locked(), Lockable);
     if (change == QStringLiteral("blank")) {
-        auto Opened = FBay->openByAddress(1, 0, 3, 0);
+        auto Opened = FBay->openByAddress(1, 0, uint8_t(Index), 0);
         QVERIFY(Opened.transport);
         const auto Reply =
             blankora::test::send(*Opened.transport, {OpBlank, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
@@ -274,24 +285,36 @@ void TestSafety::changedDiscIsNotErased()
         Burner->FDiscLabel = QStringLiteral("HOLIDAY");
     } else if (change == QStringLiteral("type")) {
         Burner->FDiscType = DISC_TYPE_DVDPLUSRW;
+    } else if (change == QStringLiteral("drive")) {
+        QCOMPARE(Burner->FDriveProduct, product);
+        Burner->FDriveProduct = QStringLiteral("Virtual Other");
     }
-    Drive(Loose).clearCommandLog();
+    Drive(Index).clearCommandLog();
 
     Next()->click();
 
-    QCOMPARE(CommandCount(Drive(Loose), OpBlank), erased ? 1 : 0);
+    QCOMPARE(CommandCount(Drive(Index), OpBlank), erased ? 1 : 0);
     if (erased) {
         QVERIFY2(FRecorder->Boxes().isEmpty(), qPrintable(FRecorder->Texts().join(u'\n')));
         return;
     }
-    const QString Text = QStringLiteral(
-        "The disc in drive CdRom3 was changed after you chose it: nothing was erased. Put in the "
-        "disc you want to erase, go back to the device selection and choose the drive again");
+    const QString Node = QStringLiteral("CdRom%1").arg(Index);
+    const QString Text =
+        change == QStringLiteral("drive")
+            ? QStringLiteral("The drive %1 is now BLANKORA Virtual CD-RW, not the drive BLANKORA "
+                             "Virtual Other that you chose: nothing was erased. Go back to the "
+                             "device selection and choose the drive again")
+                  .arg(Node)
+            : QStringLiteral("The disc in drive %1 was changed after you chose it: nothing was "
+                             "erased. Put in the disc you want to erase, go back to the device "
+                             "selection and choose the drive again")
+                  .arg(Node);
     QCOMPARE(LogRows().last(), Text);
     QCOMPARE(FRecorder->Texts(), QStringList{Text + u'.'});
     Next()->click();
     QCOMPARE(LabelText(FWindows.Finish, "DescriptionLabel"),
              QStringLiteral("Blankora Wizard has finished with error"));
+    QVERIFY(!Drive(Index).locked());
 }
 
 void TestSafety::discSpaceQueryLogsEveryCall_data()

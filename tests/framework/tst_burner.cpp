@@ -30,8 +30,12 @@ private slots:
     void secondGrabberReplacesTheFirst_data();
     void secondGrabberReplacesTheFirst();
     void failedCreateRaisesItsText();
+    void failedLockInformsAndGoesOn_data();
     void failedLockInformsAndGoesOn();
     void destructionWithUnwritableLogFreesTheDrive();
+    void stepsWithUnwritableLogStillCallTheLibrary_data();
+    void stepsWithUnwritableLogStillCallTheLibrary();
+    void goneDriveIsClosedOnce();
 
 private:
     bool OpenBay(const QJsonObject &Faults = {});
@@ -210,9 +214,18 @@ void TestBurner::failedCreateRaisesItsText()
     QCOMPARE(Burner.FGrabber, nullptr);
 }
 
+void TestBurner::failedLockInformsAndGoesOn_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("drive refuses the lock") << "lockFails";
+    // A node this user may only read refuses the lock with EPERM.
+    QTest::newRow("node opened read-only") << "readOnly";
+}
+
 void TestBurner::failedLockInformsAndGoesOn()
 {
-    QVERIFY(OpenBay(QJsonObject{{"lockFails", true}}));
+    QFETCH(QString, fault);
+    QVERIFY(OpenBay(QJsonObject{{fault, true}}));
     TsbBurner Burner;
     Burner.FDeviceAddress = TsbDeviceAddress{1, 1, 0, 0, 0};
     Burner.CreateGrabber();
@@ -251,6 +264,101 @@ void TestBurner::destructionWithUnwritableLogFreesTheDrive()
     GLogger = nullptr;
     QVERIFY(!FBay->drive(0).locked());
     QCOMPARE(FBay->drive(0).openHandles(), 0);
+}
+
+namespace {
+
+// Turns the diagnostic log on; the log file then becomes a directory, so that
+// every further line fails.
+class TUnwritableLog
+{
+public:
+    TUnwritableLog()
+    {
+        FStore.SetText(QStringLiteral("LogEnabled"), QStringLiteral("1"));
+        GLogger = new TsbLogger();
+        FFile = GLogger->GetLogFileName();
+        QFile::remove(FFile);
+    }
+    ~TUnwritableLog()
+    {
+        QDir().rmdir(FFile);
+        QFile::remove(FFile);
+        delete GLogger;
+        GLogger = nullptr;
+    }
+    bool Break() { return QFile::remove(FFile) && QDir().mkdir(FFile); }
+    QStringList Lines() const
+    {
+        QFile Log(FFile);
+        QStringList Texts;
+        if (!Log.open(QIODevice::ReadOnly))
+            return Texts;
+        for (const QString &Line :
+             QString::fromUtf8(Log.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
+            Texts << Line.mid(Line.indexOf(QStringLiteral(": ")) + 2);
+        return Texts;
+    }
+
+private:
+    TempConfigStore FStore;
+    QString FFile;
+};
+
+} // namespace
+
+void TestBurner::stepsWithUnwritableLogStillCallTheLibrary_data()
+{
+    QTest::addColumn<bool>("destroy");
+    QTest::newRow("release") << false;
+    QTest::newRow("destroy grabber") << true;
+}
+
+// The log failure is raised once, after the drive has been freed.
+void TestBurner::stepsWithUnwritableLogStillCallTheLibrary()
+{
+    QFETCH(bool, destroy);
+    QVERIFY(OpenBay());
+    TUnwritableLog Log;
+    TsbBurner Burner;
+    Burner.FDeviceAddress = TsbDeviceAddress{1, 1, 0, 0, 0};
+    Burner.CreateGrabber();
+    Burner.Lock();
+    QVERIFY(FBay->drive(0).locked());
+    QVERIFY(Log.Break());
+
+    int Raised = 0;
+    try {
+        if (destroy)
+            Burner.DestroyGrabber();
+        else
+            Burner.Release();
+    } catch (const EsbError &) {
+        ++Raised;
+    }
+
+    QCOMPARE(Raised, 1);
+    QVERIFY(FBoxes.isEmpty());
+    QVERIFY(!FBay->drive(0).locked());
+    QCOMPARE(Burner.FGrabber == nullptr, destroy);
+    QCOMPARE(FBay->drive(0).openHandles(), destroy ? 0 : 1);
+}
+
+void TestBurner::goneDriveIsClosedOnce()
+{
+    QVERIFY(OpenBay());
+    TUnwritableLog Log;
+    TsbBurner Burner;
+    Burner.FDeviceAddress = TsbDeviceAddress{1, 1, 0, 0, 0};
+    Burner.CreateGrabber();
+    Burner.Lock();
+    FBay->drive(0).setVanishAfter(0);
+
+    Burner.DestroyGrabber();
+
+    QVERIFY(Burner.FGrabber == nullptr);
+    QVERIFY(FBoxes.isEmpty());
+    QCOMPARE(Log.Lines().count(QStringLiteral("Destroy: Grabber")), 1);
 }
 
 QTEST_MAIN(TestBurner)

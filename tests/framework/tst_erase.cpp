@@ -11,6 +11,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
+#include <functional>
+#include <initializer_list>
+
 using blankora::test::ScenarioBuilder;
 using blankora::virtualbay::VirtualBay;
 
@@ -22,6 +26,40 @@ struct TLine
 {
     QString Text;
     TsbLogItemType Kind;
+};
+
+// What the device page would have shown of the opened drive and its disc,
+// which the erase compares with the drive just before it sets the speed.
+void ShowChosenDrive(TsbBurner &Burner)
+{
+    char Vendor[STARBURN_NAME_BUFFER_SIZE] = {};
+    char Product[STARBURN_NAME_BUFFER_SIZE] = {};
+    char Revision[STARBURN_NAME_BUFFER_SIZE] = {};
+    uint32_t BufferSize = 0;
+    StarBurn_CdvdBurnerGrabber_GetDeviceInformation(Burner.FGrabber, Vendor, Product, Revision,
+                                                    &BufferSize);
+    Burner.FDriveVendor = QString::fromLatin1(Vendor).trimmed();
+    Burner.FDriveProduct = QString::fromLatin1(Product).trimmed();
+    Burner.FDriveRevision = QString::fromLatin1(Revision).trimmed();
+    Burner.TakeDiscChangeReport();
+    Burner.FDiscType = StarBurn_CdvdBurnerGrabber_GetInsertedDiscType(Burner.FGrabber);
+    StarBurn_CdvdBurnerGrabber_GetDiscUsedSpace(Burner.FGrabber, Burner.FExceptionText,
+                                                sizeof(Burner.FExceptionText), &Burner.FSystemError,
+                                                &Burner.FFailureInfo, &Burner.FDiscSpace.UsedBytes);
+}
+
+// A burner that runs a step on each of its worker threads as it ends.
+class TTestBurner : public TsbBurner
+{
+public:
+    void EraseThreadTerminated() override
+    {
+        if (FOnThreadEnded)
+            FOnThreadEnded();
+        TsbBurner::EraseThreadTerminated();
+    }
+
+    std::function<void()> FOnThreadEnded;
 };
 
 } // namespace
@@ -41,6 +79,8 @@ private slots:
     void failedBlankGivesOneErrorAndNoEject();
     void failedSpeedSettingRunsNoBlank();
     void failedEjectStillCompletes();
+    void driveGoneBeforeEjectIsAnError();
+    void stepsBeforeTheBlankRunOnWorkers();
     void driveOwnSpeedIsLoggedAsSuch();
     void estimateTimerOnlyWhenAsked_data();
     void estimateTimerOnlyWhenAsked();
@@ -50,12 +90,13 @@ private:
     // Runs the action; returns the raised text, empty when it completed.
     QString Run();
     QStringList Texts() const;
-    bool BlankWasSent() const;
+    bool BlankWasSent() const { return WasSent({OpBlank}); }
+    bool WasSent(std::initializer_list<uint8_t> Opcodes) const;
 
     std::unique_ptr<ScenarioBuilder> FScenario;
     std::shared_ptr<VirtualBay> FBay;
     std::unique_ptr<TsbCallBackEventer> FEventer;
-    std::unique_ptr<TsbBurner> FBurner;
+    std::unique_ptr<TTestBurner> FBurner;
     std::unique_ptr<TsbEraseAction> FAction;
     std::unique_ptr<TsbActionList> FList;
     QList<TLine> FLines;
@@ -104,7 +145,7 @@ void TestErase::OpenDrive(const QJsonObject &Faults, double TimeFactor)
     VirtualBay::install(FBay);
     QCOMPARE(int(StarBurn_UpStartEx()), int(EN_SUCCESS));
 
-    FBurner = std::make_unique<TsbBurner>();
+    FBurner = std::make_unique<TTestBurner>();
     FBurner->FDeviceAddress = TsbDeviceAddress{1, 1, 0, 0, 0};
     FBurner->FDiscType = DISC_TYPE_CDRW;
     try {
@@ -112,6 +153,7 @@ void TestErase::OpenDrive(const QJsonObject &Faults, double TimeFactor)
     } catch (const EsbError &Error) {
         QFAIL(qPrintable(Error.Message()));
     }
+    ShowChosenDrive(*FBurner);
     FBurner->Lock();
     FBurner->FEraseOptions = TsbEraseOptions{};
     FBurner->FEraseOptions.SpeedInPoint = 10;
@@ -146,10 +188,11 @@ QStringList TestErase::Texts() const
     return Result;
 }
 
-bool TestErase::BlankWasSent() const
+bool TestErase::WasSent(std::initializer_list<uint8_t> Opcodes) const
 {
     for (const auto &Command : FBay->drive(0).commandLog()) {
-        if (!Command.cdb.empty() && Command.cdb[0] == OpBlank)
+        if (!Command.cdb.empty() &&
+            std::find(Opcodes.begin(), Opcodes.end(), Command.cdb[0]) != Opcodes.end())
             return true;
     }
     return false;
@@ -264,6 +307,46 @@ void TestErase::driveOwnSpeedIsLoggedAsSuch()
     QCOMPARE(Texts(), (QStringList{"Erase started", "Erase speed: The drive chooses its own speed",
                                    "Eject disc", "Erase completed"}));
     QVERIFY(FBay->drive(0).discBlank());
+}
+
+void TestErase::driveGoneBeforeEjectIsAnError()
+{
+    OpenDrive();
+    if (QTest::currentTestFailed())
+        return;
+    FBurner->FDeviceName = QStringLiteral("CdRom0");
+    FBurner->FOnThreadEnded = [this] {
+        if (BlankWasSent())
+            FBay->drive(0).setVanishAfter(0);
+    };
+
+    QCOMPARE(Run(), QString());
+
+    QCOMPARE(FLines.size(), 4);
+    QCOMPARE(FLines.at(2).Text, QStringLiteral("The drive CdRom0 is no longer available: the disc "
+                                               "was not ejected"));
+    QCOMPARE(FLines.at(2).Kind, litError);
+    QVERIFY(FBurner->FGrabber == nullptr);
+    QVERIFY(FBoxes.isEmpty());
+}
+
+// The disc check, the speed step and the blank each end on a worker of their
+// own, in this order, while the window is served.
+void TestErase::stepsBeforeTheBlankRunOnWorkers()
+{
+    OpenDrive();
+    if (QTest::currentTestFailed())
+        return;
+    QList<QPair<bool, bool>> Ended;
+    FBurner->FOnThreadEnded = [this, &Ended] {
+        Ended << qMakePair(WasSent({0xBB, 0xB6}), BlankWasSent());
+    };
+
+    QCOMPARE(Run(), QString());
+
+    QCOMPARE(Ended, (QList<QPair<bool, bool>>{{false, false}, {true, false}, {true, true}}));
+    QCOMPARE(Texts(),
+             (QStringList{"Erase started", "Erase speed: 10.0x", "Eject disc", "Erase completed"}));
 }
 
 void TestErase::failedEjectStillCompletes()

@@ -8,7 +8,11 @@
 #include "framework/sbLog.h"
 #include "framework/sbMessageBox.h"
 #include "library/StarBurn.h"
+#include "library/virtual/VirtualBay.h"
+#include "library/virtual/VirtualDrive.h"
+#include "support/TempConfigStore.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
@@ -18,7 +22,12 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <dlfcn.h>
+#include <pthread.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <memory>
 #include <vector>
 
@@ -34,12 +43,15 @@ public:
     {
         TsbAction::Execute(Item);
         DoMessage(QStringLiteral("Step"), litInfo);
+        if (!FErrorLine.isEmpty())
+            DoMessage(FErrorLine, litError);
         if (!FFailure.isEmpty())
             throw EsbError(FFailure);
         FRan = true;
     }
 
     QString FFailure;
+    QString FErrorLine;
     bool FRan = false;
 };
 
@@ -51,7 +63,40 @@ QByteArray FileContent(const QString &Name)
     return File.readAll();
 }
 
+// What the device page would have shown of the opened drive and its disc,
+// which the erase compares with the drive just before it sets the speed.
+void ShowChosenDrive(TsbBurner &Burner)
+{
+    char Vendor[STARBURN_NAME_BUFFER_SIZE] = {};
+    char Product[STARBURN_NAME_BUFFER_SIZE] = {};
+    char Revision[STARBURN_NAME_BUFFER_SIZE] = {};
+    uint32_t BufferSize = 0;
+    StarBurn_CdvdBurnerGrabber_GetDeviceInformation(Burner.FGrabber, Vendor, Product, Revision,
+                                                    &BufferSize);
+    Burner.FDriveVendor = QString::fromLatin1(Vendor).trimmed();
+    Burner.FDriveProduct = QString::fromLatin1(Product).trimmed();
+    Burner.FDriveRevision = QString::fromLatin1(Revision).trimmed();
+    Burner.TakeDiscChangeReport();
+    Burner.FDiscType = StarBurn_CdvdBurnerGrabber_GetInsertedDiscType(Burner.FGrabber);
+    StarBurn_CdvdBurnerGrabber_GetDiscUsedSpace(Burner.FGrabber, Burner.FExceptionText,
+                                                sizeof(Burner.FExceptionText), &Burner.FSystemError,
+                                                &Burner.FFailureInfo, &Burner.FDiscSpace.UsedBytes);
+}
+
+// While set, no thread can be started, as when the system has none left.
+std::atomic<bool> GRefuseThreads{false};
+
 } // namespace
+
+extern "C" int pthread_create(pthread_t *Thread, const pthread_attr_t *Attributes,
+                              void *(*Routine)(void *), void *Argument)
+{
+    using TCreate = int (*)(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *);
+    static const auto Real = reinterpret_cast<TCreate>(dlsym(RTLD_NEXT, "pthread_create"));
+    if (GRefuseThreads)
+        return EAGAIN;
+    return Real(Thread, Attributes, Routine, Argument);
+}
 
 // The operation page: progress, the live log, a run of the action list and Save Log.
 class TestOperationPage : public QObject
@@ -125,6 +170,10 @@ private slots:
     void failingAction_endsRunWithRedLineAndBox();
     void erase_runsOnWorkerAndProgressNeverFallsBack();
     void failedBlank_isReportedOnThePage();
+    void runResult_followsWhatHappened_data();
+    void runResult_followsWhatHappened();
+    void erase_failsOnceAndFreesTheTray_data();
+    void erase_failsOnceAndFreesTheTray();
     void saveLog_writesOneCrLfLinePerRow();
     void saveLog_replacesOrRemovesExistingFile_data();
     void saveLog_replacesOrRemovesExistingFile();
@@ -280,6 +329,7 @@ void TestOperationPage::erase_runsOnWorkerAndProgressNeverFallsBack()
     Burner.FEraseOptions.SpeedInPoint = 4;
     Burner.FEraseOptions.SpeedInSize = 706;
     Burner.CreateGrabber();
+    ShowChosenDrive(Burner);
     Burner.Lock();
     TsbEraseAction Erase;
     FActions.Add()->FAction = &Erase;
@@ -313,6 +363,7 @@ void TestOperationPage::failedBlank_isReportedOnThePage()
     Burner.FDiscType = DISC_TYPE_CDRW;
     Burner.FEraseOptions.Eject = true;
     Burner.CreateGrabber();
+    ShowChosenDrive(Burner);
     Burner.Lock();
     TsbEraseAction Erase;
     FActions.Add()->FAction = &Erase;
@@ -327,6 +378,93 @@ void TestOperationPage::failedBlank_isReportedOnThePage()
     QCOMPARE(Bar("pbWrite")->value(), 100);
     QVERIFY(SaveLogEnabled());
     QVERIFY(!Burner.FSucceeded);
+}
+
+void TestOperationPage::runResult_followsWhatHappened_data()
+{
+    QTest::addColumn<QString>("errorLine");
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<bool>("succeeded");
+    QTest::newRow("clean run") << ""
+                               << "" << true;
+    QTest::newRow("an error line") << "Eject failed"
+                                   << "" << false;
+    QTest::newRow("a raised error") << ""
+                                    << "Drive fell over" << false;
+}
+
+void TestOperationPage::runResult_followsWhatHappened()
+{
+    QFETCH(QString, errorLine);
+    QFETCH(QString, failure);
+    QFETCH(bool, succeeded);
+    TScriptedAction Action(failure);
+    Action.FErrorLine = errorLine;
+    FActions.Add()->FAction = &Action;
+    TsbBurner Burner;
+    Burner.FSucceeded = true;
+    FPage->AttachBurner(&Burner);
+
+    FPage->RunActions();
+
+    QCOMPARE(Burner.FSucceeded, succeeded);
+    QCOMPARE(FBoxes.size(), failure.isEmpty() ? 0 : 1);
+}
+
+void TestOperationPage::erase_failsOnceAndFreesTheTray_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("start");
+    QTest::newRow("log file made a directory") << "log"
+                                               << "Cannot open file";
+    QTest::newRow("no thread can be started") << "threads"
+                                              << "The erase could not be started: ";
+}
+
+// The run ends with one box, the failure as its result, the tray free and
+// nothing left for the burner's end to wait on.
+void TestOperationPage::erase_failsOnceAndFreesTheTray()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, start);
+    TempConfigStore Store;
+    Store.SetText(QStringLiteral("LogEnabled"), QStringLiteral("1"));
+    GLogger = new TsbLogger();
+    const QString LogFile = GLogger->GetLogFileName();
+    std::string Error;
+    const auto Bay = blankora::virtualbay::VirtualBay::current(Error);
+    QVERIFY2(Bay, Error.c_str());
+    auto Burner = std::make_unique<TsbBurner>();
+    Burner->FTransportType = ttSpti;
+    Burner->FDeviceName = QStringLiteral("CdRom0");
+    Burner->FDiscType = DISC_TYPE_CDRW;
+    Burner->FEraseOptions.SpeedInPoint = 4;
+    Burner->FEraseOptions.SpeedInSize = 706;
+    Burner->CreateGrabber();
+    ShowChosenDrive(*Burner);
+    Burner->Lock();
+    QVERIFY(Bay->drive(0).locked());
+    TsbEraseAction Erase;
+    FActions.Add()->FAction = &Erase;
+    FPage->AttachBurner(Burner.get());
+    Burner->FSucceeded = true;
+    if (fault == QStringLiteral("log"))
+        QVERIFY(QFile::remove(LogFile) && QDir().mkdir(LogFile));
+    GRefuseThreads = fault == QStringLiteral("threads");
+
+    FPage->RunActions();
+    GRefuseThreads = false;
+
+    QCOMPARE(FBoxes.size(), 1);
+    QVERIFY2(FBoxes.first().Text.startsWith(start), qPrintable(FBoxes.first().Text));
+    QVERIFY(!Burner->FSucceeded);
+    QVERIFY(!Bay->drive(0).locked());
+    QVERIFY(!Burner->IsEraseThreadRunning());
+    Burner.reset();
+    QDir().rmdir(LogFile);
+    QFile::remove(LogFile);
+    delete GLogger;
+    GLogger = nullptr;
 }
 
 void TestOperationPage::saveLog_writesOneCrLfLinePerRow()

@@ -1,5 +1,6 @@
 #include "framework/sbDeviceList.h"
 
+#include "framework/sbErrors.h"
 #include "framework/sbLog.h"
 #include "library/virtual/VirtualBay.h"
 #include "library/virtual/VirtualDrive.h"
@@ -12,7 +13,12 @@
 #include <QTest>
 #include <QTimer>
 
+#include <atomic>
+#include <cerrno>
 #include <vector>
+
+#include <dlfcn.h>
+#include <pthread.h>
 
 namespace {
 
@@ -62,7 +68,38 @@ private:
     std::function<void()> *FCancelOut;
 };
 
+// While set, no thread can be started, as when the system has none left.
+std::atomic<bool> GRefuseThreads{false};
+
+// A wait dialog that hands every text it is given to OnInfo.
+class TWatchingDialog : public IsbWaitDialog
+{
+public:
+    explicit TWatchingDialog(std::function<void(const QString &)> OnInfo)
+        : FOnInfo(std::move(OnInfo))
+    {}
+    void SetCaption(const QString &) override {}
+    void SetInfoText(const QString &Text) override { FOnInfo(Text); }
+    void SetCancelVisible(bool) override {}
+    void SetOnCancel(std::function<void()>) override {}
+    void ShowDialog() override {}
+    void HideDialog() override {}
+
+private:
+    std::function<void(const QString &)> FOnInfo;
+};
+
 } // namespace
+
+extern "C" int pthread_create(pthread_t *Thread, const pthread_attr_t *Attributes,
+                              void *(*Routine)(void *), void *Argument)
+{
+    using TCreate = int (*)(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *);
+    static const auto Real = reinterpret_cast<TCreate>(dlsym(RTLD_NEXT, "pthread_create"));
+    if (GRefuseThreads)
+        return EAGAIN;
+    return Real(Thread, Attributes, Routine, Argument);
+}
 
 // The device scan against the virtual drive bay, under both transports.
 class TestDeviceScan : public QObject
@@ -76,8 +113,8 @@ private:
         QCOMPARE(int(StarBurn_UpStartEx()), int(EN_SUCCESS));
     }
 
-    // Lines the diagnostic logger wrote since the last call, without their times.
-    QStringList TakeLogLines()
+    // Lines the diagnostic logger wrote since the last take, without their times.
+    static QStringList LogLines()
     {
         QFile File(GLogger->GetLogFileName());
         QStringList Lines;
@@ -87,7 +124,12 @@ private:
                     Lines << QString::fromLocal8Bit(Line.mid(14)).trimmed();
             }
         }
-        File.remove();
+        return Lines;
+    }
+    QStringList TakeLogLines()
+    {
+        const QStringList Lines = LogLines();
+        QFile::remove(GLogger->GetLogFileName());
         return Lines;
     }
 
@@ -116,6 +158,8 @@ private slots:
     void deviceFoundWithoutAddressOrName_isSkipped_data();
     void deviceFoundWithoutAddressOrName_isSkipped();
     void aspiScan_writesDiagnosticLines();
+    void scanThreadThatCannotStart_isRaisedOnce();
+    void hangingFirstDrive_leavesItsCallOnDisc();
 };
 
 void TestDeviceScan::initTestCase()
@@ -458,6 +502,63 @@ void TestDeviceScan::aspiScan_writesDiagnosticLines()
     // The empty DVD writer's region state is read although no disc is in it.
     QVERIFY(Lines.contains(QStringLiteral("CdvdBurnerGrabber_GetRPC")));
     QVERIFY(!Lines.contains(QStringLiteral("CdvdBurnerGrabber_GetInsertedDiscType")));
+}
+
+// The failure is raised, nothing is left to wait on, and the next scan runs.
+void TestDeviceScan::scanThreadThatCannotStart_isRaisedOnce()
+{
+    StartBay("scan-drives.json");
+    TsbDeviceFinder Finder;
+    Finder.FTransportType = ttAspi;
+    QString Raised;
+    GRefuseThreads = true;
+    try {
+        Finder.FindDevices(false);
+    } catch (const EsbError &Error) {
+        Raised = Error.Message();
+    }
+    GRefuseThreads = false;
+
+    QVERIFY2(Raised.startsWith(QStringLiteral("The device scan could not be started: ")),
+             qPrintable(Raised));
+    QVERIFY(!Finder.IsScanning());
+    Finder.FindDevices(false);
+    QVERIFY(Finder.Devices()->Count() > 0);
+}
+
+// While the first drive waits for its disc, the file already ends with the
+// call it waits in; the second drive's lines follow once the first is done.
+void TestDeviceScan::hangingFirstDrive_leavesItsCallOnDisc()
+{
+    StartBay("scan-spinning-first.json");
+    TakeLogLines();
+    std::string Error;
+    const auto Bay = blankora::virtualbay::VirtualBay::current(Error);
+    QVERIFY(Bay);
+    QStringList OnDisc;
+    TsbDeviceFinder Finder;
+    Finder.SetWaitDialogFactory([&] {
+        return std::make_unique<TWatchingDialog>([&](const QString &Text) {
+            if (!Text.startsWith(QStringLiteral("Waiting")) || !OnDisc.isEmpty())
+                return;
+            OnDisc = LogLines();
+            Bay->clock().advance(10);
+        });
+    });
+    Finder.FTransportType = ttAspi;
+    Finder.FindDevices(true);
+
+    QCOMPARE(OnDisc.value(OnDisc.size() - 1), QStringLiteral("CdvdBurnerGrabber_TestUnitReady"));
+    const QString Second = QStringLiteral(
+        "CdvdBurnerGrabber_Create (after create): PortID:1,BusID:0,TargetID:1,LUN:0");
+    QVERIFY(!OnDisc.contains(Second));
+    const QStringList Lines = TakeLogLines();
+    const qsizetype First = Lines.indexOf(QStringLiteral(
+        "CdvdBurnerGrabber_Create (after create): PortID:1,BusID:0,TargetID:0,LUN:0"));
+    // The first drive's block, up to its closing, comes before the second's.
+    QVERIFY2(First >= 0 &&
+                 Lines.indexOf(QStringLiteral("Destroy: Grabber"), First) < Lines.indexOf(Second),
+             qPrintable(Lines.join(u'\n')));
 }
 
 QTEST_MAIN(TestDeviceScan)

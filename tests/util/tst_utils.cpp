@@ -43,8 +43,11 @@ void TestUtils::megabytesText_data()
     QTest::newRow("without unit") << qint64(1048576) * 700 << true << "700.00";
     QTest::newRow("half a MiB") << qint64(524288) << false << "0.50 MB";
     QTest::newRow("rounded to two decimals") << qint64(1048576 + 10486) << false << "1.01 MB";
-    QTest::newRow("six significant digits")
-        << qint64(12345678 * 1048576.0 / 1000) << true << "12345.70";
+    QTest::newRow("large counts keep their two decimals")
+        << qint64(12345678 * 1048576.0 / 1000) << true << "12345.68";
+    QTest::newRow("rounded once, not up at the third decimal")
+        << qint64(614428672) << false << "585.96 MB";
+    QTest::newRow("rounded once, below the half") << qint64(12944619) << false << "12.34 MB";
     QTest::newRow("a full DVD") << qint64(4700372992) << false << "4482.63 MB";
 }
 
