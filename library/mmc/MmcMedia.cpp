@@ -179,4 +179,56 @@ MmcStatus setSpeeds(ScsiTransport &transport, uint16_t profile, uint32_t readKBp
     return status;
 }
 
+uint8_t offeredCertification(ScsiTransport &transport)
+{
+    const auto config = getConfiguration(transport, FeatureRequest::One, feature::Formattable);
+    return config ? config.value.certification() : 0;
+}
+
+namespace {
+
+bool refusedField(const MmcStatus &status)
+{
+    const SenseInfo sense = senseOf(status.scsi);
+    return status.scsi.category == transport::ResultCategory::CheckCondition &&
+           sense.senseKey == 0x05 && (sense.asc == 0x24 || sense.asc == 0x26);
+}
+
+} // namespace
+
+MmcResult<FormatRequest> formatWithCertificationFallback(ScsiTransport &transport,
+                                                         const FormatRequest &request,
+                                                         uint8_t certification,
+                                                         const FormatCapacities *formats)
+{
+    constexpr uint8_t CertFull = 0x02, CertQuick = 0x03;
+    std::vector<FormatRequest> attempts{request};
+    const bool certifying = request.descriptor.type == 0x30 &&
+                            (request.subType == CertFull || request.subType == CertQuick);
+    if (certifying) {
+        if (request.subType == CertFull && (certification & 0x02)) {
+            FormatRequest quick = request;
+            quick.subType = CertQuick;
+            attempts.push_back(quick);
+        }
+        FormatRequest plain = request;
+        plain.subType = 0;
+        if (const FormatDescriptor *listed = formats ? formats->find(0x00) : nullptr)
+            plain.descriptor = *listed;
+        attempts.push_back(plain);
+    }
+    MmcStatus status;
+    for (const FormatRequest &attempt : attempts) {
+        status = formatUnit(transport, attempt);
+        if (status) {
+            MmcResult<FormatRequest> result = succeeded(attempt);
+            result.scsi = std::move(status.scsi);
+            return result;
+        }
+        if (!refusedField(status))
+            break;
+    }
+    return failedFrom<FormatRequest>(std::move(status));
+}
+
 } // namespace blankora::mmc
