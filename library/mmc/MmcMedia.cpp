@@ -1,12 +1,12 @@
 #include "library/mmc/MmcMedia.h"
 
 #include "library/mmc/MmcCommands.h"
+#include "library/mmc/MmcParsers.h"
 #include "library/mmc/MmcProfiles.h"
 #include "library/mmc/MmcSense.h"
 #include "library/mmc/MmcText.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace blankora::mmc {
 
@@ -20,17 +20,14 @@ template <class T, class U> MmcResult<T> failedFrom(MmcResult<U> &&other)
     return result;
 }
 
-// Volume space size of an ISO 9660 image (primary volume descriptor at block
-// 16, bytes 80-83 little-endian), 0 when block 16 holds none.
-uint32_t isoVolumeBlocks(ScsiTransport &transport)
+// Blocks of the ISO 9660 volume on the disc, 0 when block 16 holds none.
+uint64_t isoVolumeBlocks(ScsiTransport &transport)
 {
     std::vector<uint8_t> block(BlockSize);
     if (!read10(transport, 16, 1, block))
         return 0;
-    if (block[0] != 1 || std::memcmp(&block[1], "CD001", 5) != 0)
-        return 0;
-    return static_cast<uint32_t>(block[80]) | static_cast<uint32_t>(block[81]) << 8 |
-           static_cast<uint32_t>(block[82]) << 16 | static_cast<uint32_t>(block[83]) << 24;
+    const auto blocks = parseIsoVolumeBlocks(block);
+    return blocks ? blocks.value : 0;
 }
 
 MmcResult<DiscSpace> overwritableSpace(ScsiTransport &transport)

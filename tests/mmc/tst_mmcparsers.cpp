@@ -43,6 +43,7 @@ const std::map<QString, AnyParser> &parsers()
         {"writespeeds", wrap(parseWriteSpeeds)},
         {"performance", wrap(parsePerformance)},
         {"rpc", wrap(parseRpcState)},
+        {"isovolume", wrap(parseIsoVolumeBlocks)},
     };
     return all;
 }
@@ -264,6 +265,26 @@ void TestMmcParsers::malformedRepliesFail_data()
         << "page2a" << bytes({0, 16, 0, 0, 0, 0, 0, 0, 0x2A, 8}) + QByteArray(8, '\0');
     QTest::newRow("writespeeds 7 bytes") << "writespeeds" << QByteArray(7, '\0');
     QTest::newRow("performance length 2") << "performance" << bytes({0, 0, 0, 2, 0, 0, 0, 0});
+    const auto pvd = [](int lastLe, int blockSize) {
+        Reply r(2048, 0);
+        std::copy_n("\x01"
+                    "CD001\x01",
+                    7, r.begin());
+        r[80] = 0x10;
+        r[83] = static_cast<uint8_t>(lastLe);
+        r[87] = 0x10;
+        r[128] = static_cast<uint8_t>(blockSize);
+        r[129] = static_cast<uint8_t>(blockSize >> 8);
+        r[130] = static_cast<uint8_t>(blockSize >> 8);
+        r[131] = static_cast<uint8_t>(blockSize);
+        return QByteArray(reinterpret_cast<const char *>(r.data()), qsizetype(r.size()));
+    };
+    QTest::newRow("isovolume 131 bytes") << "isovolume" << pvd(0, 2048).left(131);
+    QTest::newRow("isovolume supplementary")
+        << "isovolume" << QByteArray(1, '\x02') + pvd(0, 2048).mid(1);
+    QTest::newRow("isovolume byte orders disagree") << "isovolume" << pvd(0x7F, 2048);
+    QTest::newRow("isovolume block size 0") << "isovolume" << pvd(0, 0);
+    QTest::newRow("isovolume block size 3000") << "isovolume" << pvd(0, 3000);
     QTest::newRow("rpc 6 bytes") << "rpc" << bytes({0, 6, 0, 0, 0x45, 0xFF});
 }
 
@@ -275,6 +296,17 @@ void TestMmcParsers::malformedRepliesFail()
     const auto [ok, text] = parsers().at(parser)(data);
     QVERIFY(!ok);
     QVERIFY2(!text.empty(), "a failed parse must say why");
+    // The same primary volume descriptor, made consistent, is read.
+    if (parser == "isovolume" && data.size() == 2048 && data[0] == 1) {
+        Reply sound = data;
+        sound[83] = sound[84] = 0;
+        sound[128] = 0;
+        sound[129] = sound[130] = 0x02;
+        sound[131] = 0;
+        const auto blocks = parseIsoVolumeBlocks(sound);
+        QVERIFY(blocks.ok);
+        QCOMPARE(blocks.value, uint64_t(4)); // 16 blocks of 512 bytes
+    }
 }
 
 void TestMmcParsers::randomRepliesNeverCrash()
