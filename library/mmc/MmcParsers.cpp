@@ -56,8 +56,9 @@ std::string malformed(const char *reply, const char *why)
 // The bytes a reply's own length field covers, limited to what was transferred.
 Bytes announced(Bytes d, size_t lengthFieldSize, uint32_t length)
 {
-    const size_t total = static_cast<size_t>(length) + lengthFieldSize;
-    return d.first(std::min(d.size(), total));
+    // In 64 bits: a length near 4 GiB must not wrap where size_t has 32.
+    const uint64_t total = uint64_t(length) + lengthFieldSize;
+    return d.first(static_cast<size_t>(std::min<uint64_t>(d.size(), total)));
 }
 
 // A reply led by a 16-bit length field, cut to the bytes that field covers; a
