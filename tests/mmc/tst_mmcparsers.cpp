@@ -661,6 +661,8 @@ void TestMmcParsers::strictBridgeGetsExactLengths_data()
     QTest::newRow("READ FORMAT CAPACITIES") << "formats" << 0 << "ok 2 formats, allocation 28";
     QTest::newRow("READ DISC INFORMATION 32 bytes")
         << "discinfo" << 0 << "ok status 3, allocation 32";
+    QTest::newRow("READ TRACK INFORMATION of a CD")
+        << "trackinfo" << 0 << "ok track 1, allocation 36";
     QTest::newRow("GET CONFIGURATION") << "config" << 0 << "ok 1 features, allocation 28";
     QTest::newRow("GET PERFORMANCE write speeds") << "speeds" << 3 << "ok 3 speeds, allocation 56";
     QTest::newRow("GET PERFORMANCE no write speeds")
@@ -689,6 +691,10 @@ void TestMmcParsers::strictBridgeGetsExactLengths()
     put16(disc, 0, query == "discinfo-huge" ? 0xFFFF : 30);
     disc[2] = 0x13;
     drive.replies[0x51] = disc;
+    Reply track(36, 0);
+    put16(track, 0, 34);
+    track[2] = 1;
+    drive.replies[0x52] = track;
     Reply config(8, 0);
     put16(config, 6, 0x002A);
     config.insert(config.end(), {0x00, 0x00, 0x03, 4, 0x00, 0x2A, 0x01, 0});       // profile list
@@ -711,6 +717,9 @@ void TestMmcParsers::strictBridgeGetsExactLengths()
     } else if (query.startsWith("discinfo")) {
         const auto r = readDiscInformation(drive);
         outcome(r, 0x51, QString("status %1").arg(r.value.discStatus));
+    } else if (query == "trackinfo") {
+        const auto r = readTrackInformation(drive, TrackAddress::Track, 1);
+        outcome(r, 0x52, QString("track %1").arg(r.value.track));
     } else if (query == "config") {
         const auto r = getConfiguration(drive);
         outcome(r, 0x46, QString("%1 features").arg(r.value.features.size()));
