@@ -177,6 +177,14 @@ Try &apos;%1 --help&apos; for more information.
         <translation>der Deskriptortyp ist 0</translation>
     </message>
     <message>
+        <source>it holds no primary volume descriptor</source>
+        <translation>sie enthält keinen primären Volumendeskriptor</translation>
+    </message>
+    <message>
+        <source>its size fields disagree</source>
+        <translation>ihre Größenfelder widersprechen sich</translation>
+    </message>
+    <message>
         <source>it does not hold page 2Ah</source>
         <translation>sie enthält die Seite 2Ah nicht</translation>
     </message>

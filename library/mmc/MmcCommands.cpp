@@ -262,11 +262,10 @@ MmcResult<DiscInfo> readDiscInformation(ScsiTransport &transport)
 MmcResult<TrackInfo> readTrackInformation(ScsiTransport &transport, TrackAddress type,
                                           uint32_t number)
 {
-    constexpr uint8_t allocation = 48;
-    std::array<uint8_t, 10> cdb{0x52, static_cast<uint8_t>(type), 0, 0, 0, 0, 0, 0, allocation, 0};
+    std::vector<uint8_t> cdb{0x52, static_cast<uint8_t>(type), 0, 0, 0, 0, 0, 0, 0, 0};
     put32(&cdb[2], number);
-    return query<TrackInfo>(transport, "READ TRACK INFORMATION", cdb, allocation,
-                            parseTrackInformation);
+    return queryTwoPass<TrackInfo>(transport, "READ TRACK INFORMATION", allocationAt7(cdb), 2,
+                                   length16, parseTrackInformation);
 }
 
 MmcResult<Toc> readToc(ScsiTransport &transport, bool msf, uint8_t startTrack)

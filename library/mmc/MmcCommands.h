@@ -43,8 +43,9 @@ MmcResult<Configuration> getConfiguration(ScsiTransport &transport,
 // Current profile only (0 when the drive reports none).
 MmcResult<uint16_t> currentProfile(ScsiTransport &transport);
 
-// GET CONFIGURATION above, READ DISC INFORMATION, READ FORMAT CAPACITIES, MODE
-// SENSE, READ TOC and GET PERFORMANCE read the reply's header first, then
+// GET CONFIGURATION above, READ DISC INFORMATION, READ TRACK INFORMATION, READ
+// FORMAT CAPACITIES, MODE SENSE, READ TOC and GET PERFORMANCE read the reply's
+// header first, then
 // exactly the length it announces (clamped to 64 KiB): USB bridges refuse an
 // allocation longer than the reply.
 

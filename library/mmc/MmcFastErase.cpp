@@ -1,6 +1,7 @@
 #include "library/mmc/MmcFastErase.h"
 
 #include "library/mmc/MmcCommands.h"
+#include "library/mmc/MmcParsers.h"
 
 #include <algorithm>
 #include <array>
@@ -22,33 +23,12 @@ uint32_t le32(const uint8_t *p)
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-uint32_t be32(const uint8_t *p)
-{
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
-}
-
 std::optional<Block> readBlock(transport::ScsiTransport &transport, uint32_t lba)
 {
     Block block{};
     if (!read10(transport, lba, 1, block))
         return std::nullopt;
     return block;
-}
-
-// Volume space size of an ISO 9660 primary volume descriptor, in 2048-byte
-// blocks (growisofs reads it the same way to find where a volume ends). Both
-// byte orders of the both-endian fields must agree.
-std::optional<uint64_t> isoVolumeBlocks(const Block &b)
-{
-    static constexpr std::array<uint8_t, 6> id{1, 'C', 'D', '0', '0', '1'};
-    if (!std::equal(id.begin(), id.end(), b.begin()) || b[6] != 1)
-        return std::nullopt;
-    const uint32_t blocks = le32(&b[80]);
-    const uint32_t blockSize = uint32_t(b[128]) | uint32_t(b[129]) << 8;
-    if (blocks != be32(&b[84]) || blockSize != (uint32_t(b[130]) << 8 | b[131]) || blockSize == 0 ||
-        blockSize > BlockSize || BlockSize % blockSize != 0)
-        return std::nullopt;
-    return (uint64_t(blocks) * blockSize + BlockSize - 1) / BlockSize;
 }
 
 // A UDF descriptor tag (ECMA-167): identifier, checksum over the 16 tag bytes
@@ -133,8 +113,8 @@ std::vector<BlockRange> fastEraseRanges(transport::ScsiTransport &transport,
     addVolumeEnd(ranges, formattedBlocks, formattedBlocks);
     if (formattedBlocks > VolumeDescriptorBlock) {
         if (const std::optional<Block> pvd = readBlock(transport, VolumeDescriptorBlock))
-            if (const std::optional<uint64_t> blocks = isoVolumeBlocks(*pvd))
-                addVolumeEnd(ranges, *blocks, formattedBlocks);
+            if (const auto blocks = parseIsoVolumeBlocks(*pvd))
+                addVolumeEnd(ranges, blocks.value, formattedBlocks);
     }
     if (formattedBlocks > FirstAnchor)
         if (const std::optional<uint64_t> blocks = udfVolumeBlocks(transport))

@@ -1,12 +1,12 @@
 #include "library/mmc/MmcMedia.h"
 
 #include "library/mmc/MmcCommands.h"
+#include "library/mmc/MmcParsers.h"
 #include "library/mmc/MmcProfiles.h"
 #include "library/mmc/MmcSense.h"
 #include "library/mmc/MmcText.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace blankora::mmc {
 
@@ -20,17 +20,14 @@ template <class T, class U> MmcResult<T> failedFrom(MmcResult<U> &&other)
     return result;
 }
 
-// Volume space size of an ISO 9660 image (primary volume descriptor at block
-// 16, bytes 80-83 little-endian), 0 when block 16 holds none.
-uint32_t isoVolumeBlocks(ScsiTransport &transport)
+// Blocks of the ISO 9660 volume on the disc, 0 when block 16 holds none.
+uint64_t isoVolumeBlocks(ScsiTransport &transport)
 {
     std::vector<uint8_t> block(BlockSize);
     if (!read10(transport, 16, 1, block))
         return 0;
-    if (block[0] != 1 || std::memcmp(&block[1], "CD001", 5) != 0)
-        return 0;
-    return static_cast<uint32_t>(block[80]) | static_cast<uint32_t>(block[81]) << 8 |
-           static_cast<uint32_t>(block[82]) << 16 | static_cast<uint32_t>(block[83]) << 24;
+    const auto blocks = parseIsoVolumeBlocks(block);
+    return blocks ? blocks.value : 0;
 }
 
 MmcResult<DiscSpace> overwritableSpace(ScsiTransport &transport)
@@ -177,6 +174,58 @@ MmcStatus setSpeeds(ScsiTransport &transport, uint16_t profile, uint32_t readKBp
     if (!status.ok)
         status = setCdSpeed(transport, clamp16(readKBps), clamp16(writeKBps));
     return status;
+}
+
+uint8_t offeredCertification(ScsiTransport &transport)
+{
+    const auto config = getConfiguration(transport, FeatureRequest::One, feature::Formattable);
+    return config ? config.value.certification() : 0;
+}
+
+namespace {
+
+bool refusedField(const MmcStatus &status)
+{
+    const SenseInfo sense = senseOf(status.scsi);
+    return status.scsi.category == transport::ResultCategory::CheckCondition &&
+           sense.senseKey == 0x05 && (sense.asc == 0x24 || sense.asc == 0x26);
+}
+
+} // namespace
+
+MmcResult<FormatRequest> formatWithCertificationFallback(ScsiTransport &transport,
+                                                         const FormatRequest &request,
+                                                         uint8_t certification,
+                                                         const FormatCapacities *formats)
+{
+    constexpr uint8_t CertFull = 0x02, CertQuick = 0x03;
+    std::vector<FormatRequest> attempts{request};
+    const bool certifying = request.descriptor.type == 0x30 &&
+                            (request.subType == CertFull || request.subType == CertQuick);
+    if (certifying) {
+        if (request.subType == CertFull && (certification & 0x02)) {
+            FormatRequest quick = request;
+            quick.subType = CertQuick;
+            attempts.push_back(quick);
+        }
+        FormatRequest plain = request;
+        plain.subType = 0;
+        if (const FormatDescriptor *listed = formats ? formats->find(0x00) : nullptr)
+            plain.descriptor = *listed;
+        attempts.push_back(plain);
+    }
+    MmcStatus status;
+    for (const FormatRequest &attempt : attempts) {
+        status = formatUnit(transport, attempt);
+        if (status) {
+            MmcResult<FormatRequest> result = succeeded(attempt);
+            result.scsi = std::move(status.scsi);
+            return result;
+        }
+        if (!refusedField(status))
+            break;
+    }
+    return failedFrom<FormatRequest>(std::move(status));
 }
 
 } // namespace blankora::mmc

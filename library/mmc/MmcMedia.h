@@ -1,5 +1,6 @@
 #pragma once
 
+#include "library/mmc/MmcCommands.h"
 #include "library/mmc/MmcTypes.h"
 
 #include <cstdint>
@@ -50,5 +51,21 @@ MmcResult<SpeedInfo> readSpeeds(ScsiTransport &transport, uint16_t profile,
 // drive picks a speed it supports; readSpeeds() tells which.
 MmcStatus setSpeeds(ScsiTransport &transport, uint16_t profile, uint32_t readKBps,
                     uint32_t writeKBps, SpeedFacts *facts = nullptr);
+
+// Cert (bit 0) and QCert (bit 1) of feature 0023h while it is current; 0 when
+// the feature is absent or not current or GET CONFIGURATION fails.
+uint8_t offeredCertification(ScsiTransport &transport);
+
+// FORMAT UNIT as requested. When the drive refuses (05/24/xx or 05/26/xx) a
+// certifying format 30h (sub-type 2 full, 3 quick) that feature 0023h listed,
+// the format goes again with quick certification (after a refused full one,
+// when QCert is offered), then without certification: type 00h as `formats`
+// lists it (dvd+rw-format's default), else 30h with sub-type 0 (libburn
+// mmc.c, which notes a drive refusing quick certification). On success the
+// value is the request the drive accepted; otherwise the last refusal.
+MmcResult<FormatRequest> formatWithCertificationFallback(ScsiTransport &transport,
+                                                         const FormatRequest &request,
+                                                         uint8_t certification,
+                                                         const FormatCapacities *formats);
 
 } // namespace blankora::mmc

@@ -56,8 +56,9 @@ std::string malformed(const char *reply, const char *why)
 // The bytes a reply's own length field covers, limited to what was transferred.
 Bytes announced(Bytes d, size_t lengthFieldSize, uint32_t length)
 {
-    const size_t total = static_cast<size_t>(length) + lengthFieldSize;
-    return d.first(std::min(d.size(), total));
+    // In 64 bits: a length near 4 GiB must not wrap where size_t has 32.
+    const uint64_t total = uint64_t(length) + lengthFieldSize;
+    return d.first(static_cast<size_t>(std::min<uint64_t>(d.size(), total)));
 }
 
 // A reply led by a 16-bit length field, cut to the bytes that field covers; a
@@ -453,6 +454,27 @@ MmcResult<RpcState> parseRpcState(Bytes d)
     s.regionMask = r[5];
     s.rpcScheme = r[6];
     return succeeded(s);
+}
+
+MmcResult<uint64_t> parseIsoVolumeBlocks(Bytes d)
+{
+    constexpr size_t need = 132;
+    constexpr uint32_t discBlock = 2048;
+    static constexpr uint8_t id[] = {1, 'C', 'D', '0', '0', '1', 1};
+    if (d.size() < need)
+        return failed<uint64_t>(tooShort("ISO 9660 volume descriptor", d.size(), need));
+    if (!std::equal(std::begin(id), std::end(id), d.begin()))
+        return failed<uint64_t>(
+            malformed("ISO 9660 volume descriptor",
+                      QT_TRANSLATE_NOOP("Mmc", "it holds no primary volume descriptor")));
+    const uint32_t blocks = static_cast<uint32_t>(d[80]) | static_cast<uint32_t>(d[81]) << 8 |
+                            static_cast<uint32_t>(d[82]) << 16 | static_cast<uint32_t>(d[83]) << 24;
+    const uint32_t blockSize = static_cast<uint32_t>(d[128]) | static_cast<uint32_t>(d[129]) << 8;
+    if (blocks != be32(d, 84) || blockSize != be16(d, 130) || blockSize == 0 ||
+        discBlock % blockSize != 0)
+        return failed<uint64_t>(malformed("ISO 9660 volume descriptor",
+                                          QT_TRANSLATE_NOOP("Mmc", "its size fields disagree")));
+    return succeeded((uint64_t(blocks) * blockSize + discBlock - 1) / discBlock);
 }
 
 } // namespace blankora::mmc

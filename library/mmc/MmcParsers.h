@@ -27,6 +27,10 @@ MmcResult<CapabilitiesPage> parseCapabilitiesPage(Bytes data);
 MmcResult<std::vector<WriteSpeedEntry>> parseWriteSpeeds(Bytes data);
 MmcResult<std::vector<PerformanceEntry>> parsePerformance(Bytes data);
 MmcResult<RpcState> parseRpcState(Bytes data);
+// Block 16 of a data disc: the volume space size of an ISO 9660 primary volume
+// descriptor in 2048-byte blocks. Fails unless the block holds one whose
+// both-endian size and block size fields agree (growisofs.c reads the size).
+MmcResult<uint64_t> parseIsoVolumeBlocks(Bytes block);
 
 // CD address helpers: (m*60+s)*75+f-150, lead-in addresses (m >= 90) negative.
 int32_t msfToLba(uint8_t m, uint8_t s, uint8_t f);

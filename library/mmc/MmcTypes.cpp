@@ -71,6 +71,12 @@ bool Configuration::getPerformanceSupported() const
     return streamingBit(*this, 0x02);
 }
 
+uint8_t Configuration::certification() const
+{
+    const Feature *f = find(feature::Formattable);
+    return f && f->current && !f->data.empty() ? static_cast<uint8_t>(f->data[0] & 0x03) : 0;
+}
+
 const FormatDescriptor *FormatCapacities::find(uint8_t type) const
 {
     const auto it = std::find_if(formats.begin(), formats.end(),

@@ -101,6 +101,9 @@ struct Configuration
     bool setCdSpeedSupported() const;         // Real Time Streaming SCS bit
     bool writeSpeedDescriptorsInPage() const; // Real Time Streaming MP2A bit
     bool getPerformanceSupported() const;     // Real Time Streaming WSPD bit
+    // Cert (bit 0, full) and QCert (bit 1, quick) of feature 0023h, only while
+    // the feature is current (libburn mmc.c keeps its byte 4 only then).
+    uint8_t certification() const;
 };
 
 // READ DISC INFORMATION, standard part.

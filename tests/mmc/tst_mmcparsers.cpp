@@ -1,4 +1,5 @@
 #include "library/mmc/MmcCommands.h"
+#include "library/mmc/MmcMedia.h"
 #include "library/mmc/MmcParsers.h"
 #include "library/mmc/MmcSense.h"
 
@@ -42,6 +43,7 @@ const std::map<QString, AnyParser> &parsers()
         {"writespeeds", wrap(parseWriteSpeeds)},
         {"performance", wrap(parsePerformance)},
         {"rpc", wrap(parseRpcState)},
+        {"isovolume", wrap(parseIsoVolumeBlocks)},
     };
     return all;
 }
@@ -144,6 +146,45 @@ public:
     }
 };
 
+// A BD-RE drive whose feature 0023h lists certifications (current or not)
+// and whose FORMAT UNIT refuses some format type/sub-type pairs with 05/24/00,
+// as a drive refusing quick certification does (libburn mmc.c).
+class CertifyingDrive : public blankora::transport::ScsiTransport
+{
+public:
+    uint8_t featureByte2 = 0x05; // version 1, current
+    uint8_t certBits = 0x03;
+    QStringList refused; // "30/2" = type 30h, sub-type 2
+    QStringList tried;
+
+    std::string deviceNode() const override { return "/dev/sr-bd"; }
+
+    blankora::transport::ScsiResult execute(const blankora::transport::ScsiCommand &c) override
+    {
+        blankora::transport::ScsiResult r;
+        if (c.cdb[0] == 0x46) {
+            Reply config(8, 0);
+            put16(config, 6, 0x0043);
+            config.insert(config.end(),
+                          {0x00, 0x23, featureByte2, 8, certBits, 0, 0, 0, 0, 0, 0, 0});
+            put32(config, 0, static_cast<uint32_t>(config.size() - 4));
+            const size_t n = std::min(config.size(), c.dataIn.size());
+            std::copy_n(config.begin(), n, c.dataIn.begin());
+            r.residual = c.dataIn.size() - n;
+            return r;
+        }
+        const QString format =
+            QString("%1/%2").arg(c.dataOut[8] >> 2, 2, 16, QChar('0')).arg(c.dataOut[8] & 3);
+        tried << format;
+        if (refused.contains(format)) {
+            r.category = blankora::transport::ResultCategory::CheckCondition;
+            r.status = 2;
+            r.sense = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0x00};
+        }
+        return r;
+    }
+};
+
 Reply descriptor16(uint32_t endLba, uint32_t speed)
 {
     Reply d(16, 0);
@@ -181,6 +222,8 @@ private slots:
     void failureTextCarriesUserTextAndTriple();
     void strictBridgeGetsExactLengths_data();
     void strictBridgeGetsExactLengths();
+    void certificationFallsBack_data();
+    void certificationFallsBack();
 };
 
 void TestMmcParsers::malformedRepliesFail_data()
@@ -222,6 +265,26 @@ void TestMmcParsers::malformedRepliesFail_data()
         << "page2a" << bytes({0, 16, 0, 0, 0, 0, 0, 0, 0x2A, 8}) + QByteArray(8, '\0');
     QTest::newRow("writespeeds 7 bytes") << "writespeeds" << QByteArray(7, '\0');
     QTest::newRow("performance length 2") << "performance" << bytes({0, 0, 0, 2, 0, 0, 0, 0});
+    const auto pvd = [](int lastLe, int blockSize) {
+        Reply r(2048, 0);
+        std::copy_n("\x01"
+                    "CD001\x01",
+                    7, r.begin());
+        r[80] = 0x10;
+        r[83] = static_cast<uint8_t>(lastLe);
+        r[87] = 0x10;
+        r[128] = static_cast<uint8_t>(blockSize);
+        r[129] = static_cast<uint8_t>(blockSize >> 8);
+        r[130] = static_cast<uint8_t>(blockSize >> 8);
+        r[131] = static_cast<uint8_t>(blockSize);
+        return QByteArray(reinterpret_cast<const char *>(r.data()), qsizetype(r.size()));
+    };
+    QTest::newRow("isovolume 131 bytes") << "isovolume" << pvd(0, 2048).left(131);
+    QTest::newRow("isovolume supplementary")
+        << "isovolume" << QByteArray(1, '\x02') + pvd(0, 2048).mid(1);
+    QTest::newRow("isovolume byte orders disagree") << "isovolume" << pvd(0x7F, 2048);
+    QTest::newRow("isovolume block size 0") << "isovolume" << pvd(0, 0);
+    QTest::newRow("isovolume block size 3000") << "isovolume" << pvd(0, 3000);
     QTest::newRow("rpc 6 bytes") << "rpc" << bytes({0, 6, 0, 0, 0x45, 0xFF});
 }
 
@@ -233,6 +296,17 @@ void TestMmcParsers::malformedRepliesFail()
     const auto [ok, text] = parsers().at(parser)(data);
     QVERIFY(!ok);
     QVERIFY2(!text.empty(), "a failed parse must say why");
+    // The same primary volume descriptor, made consistent, is read.
+    if (parser == "isovolume" && data.size() == 2048 && data[0] == 1) {
+        Reply sound = data;
+        sound[83] = sound[84] = 0;
+        sound[128] = 0;
+        sound[129] = sound[130] = 0x02;
+        sound[131] = 0;
+        const auto blocks = parseIsoVolumeBlocks(sound);
+        QVERIFY(blocks.ok);
+        QCOMPARE(blocks.value, uint64_t(4)); // 16 blocks of 512 bytes
+    }
 }
 
 void TestMmcParsers::randomRepliesNeverCrash()
@@ -587,6 +661,8 @@ void TestMmcParsers::strictBridgeGetsExactLengths_data()
     QTest::newRow("READ FORMAT CAPACITIES") << "formats" << 0 << "ok 2 formats, allocation 28";
     QTest::newRow("READ DISC INFORMATION 32 bytes")
         << "discinfo" << 0 << "ok status 3, allocation 32";
+    QTest::newRow("READ TRACK INFORMATION of a CD")
+        << "trackinfo" << 0 << "ok track 1, allocation 36";
     QTest::newRow("GET CONFIGURATION") << "config" << 0 << "ok 1 features, allocation 28";
     QTest::newRow("GET PERFORMANCE write speeds") << "speeds" << 3 << "ok 3 speeds, allocation 56";
     QTest::newRow("GET PERFORMANCE no write speeds")
@@ -615,6 +691,10 @@ void TestMmcParsers::strictBridgeGetsExactLengths()
     put16(disc, 0, query == "discinfo-huge" ? 0xFFFF : 30);
     disc[2] = 0x13;
     drive.replies[0x51] = disc;
+    Reply track(36, 0);
+    put16(track, 0, 34);
+    track[2] = 1;
+    drive.replies[0x52] = track;
     Reply config(8, 0);
     put16(config, 6, 0x002A);
     config.insert(config.end(), {0x00, 0x00, 0x03, 4, 0x00, 0x2A, 0x01, 0});       // profile list
@@ -637,6 +717,9 @@ void TestMmcParsers::strictBridgeGetsExactLengths()
     } else if (query.startsWith("discinfo")) {
         const auto r = readDiscInformation(drive);
         outcome(r, 0x51, QString("status %1").arg(r.value.discStatus));
+    } else if (query == "trackinfo") {
+        const auto r = readTrackInformation(drive, TrackAddress::Track, 1);
+        outcome(r, 0x52, QString("track %1").arg(r.value.track));
     } else if (query == "config") {
         const auto r = getConfiguration(drive);
         outcome(r, 0x46, QString("%1 features").arg(r.value.features.size()));
@@ -648,6 +731,67 @@ void TestMmcParsers::strictBridgeGetsExactLengths()
         outcome(r, 0xAC, QString("%1 kB/s").arg(r.value.endPerformance));
     }
     QCOMPARE(got, expected);
+}
+
+// Feature 0023h's certification counts only while the feature is current
+// (libburn mmc.c); a certification the drive lists but refuses falls back to
+// quick certification, then to a format without (libburn mmc.c notes a drive
+// refusing quick certification; dvd+rw-format formats with type 00h).
+void TestMmcParsers::certificationFallsBack_data()
+{
+    QTest::addColumn<bool>("current");
+    QTest::addColumn<uint8_t>("certBits");
+    QTest::addColumn<uint8_t>("subType"); // of the format 30h requested
+    QTest::addColumn<QString>("refused");
+    QTest::addColumn<QString>("expected"); // offered bits; formats tried; outcome
+
+    QTest::newRow("full accepted") << true << uint8_t(3) << uint8_t(2) << ""
+                                   << "3; 30/2; ok";
+    QTest::newRow("full refused, quick accepted") << true << uint8_t(3) << uint8_t(2) << "30/2"
+                                                  << "3; 30/2 30/3; ok";
+    QTest::newRow("both refused: type 00h") << true << uint8_t(3) << uint8_t(2) << "30/2 30/3"
+                                            << "3; 30/2 30/3 00/0; ok";
+    QTest::newRow("quick refused, no full offered") << true << uint8_t(2) << uint8_t(3) << "30/3"
+                                                    << "2; 30/3 00/0; ok";
+    QTest::newRow("full refused, no quick offered") << true << uint8_t(1) << uint8_t(2) << "30/2"
+                                                    << "1; 30/2 00/0; ok";
+    QTest::newRow("everything refused") << true << uint8_t(3) << uint8_t(2) << "30/2 30/3 00/0"
+                                        << "3; 30/2 30/3 00/0; failed";
+    QTest::newRow("feature not current offers nothing") << false << uint8_t(3) << uint8_t(0) << ""
+                                                        << "0; 30/0; ok";
+    QTest::newRow("no certification: no fallback") << true << uint8_t(3) << uint8_t(0) << "30/0"
+                                                   << "3; 30/0; failed";
+}
+
+void TestMmcParsers::certificationFallsBack()
+{
+    QFETCH(bool, current);
+    QFETCH(uint8_t, certBits);
+    QFETCH(uint8_t, subType);
+    QFETCH(QString, refused);
+    QFETCH(QString, expected);
+    CertifyingDrive drive;
+    drive.featureByte2 = current ? 0x05 : 0x04;
+    drive.certBits = certBits;
+    drive.refused = refused.split(' ', Qt::SkipEmptyParts);
+    const uint8_t offered = offeredCertification(drive);
+
+    FormatCapacities formats;
+    formats.formats = {{12219392, 0x00, 2048}, {11826176, 0x30, 2048}};
+    FormatRequest request;
+    request.descriptor = formats.formats[1];
+    request.subType = subType;
+    request.formatOptionsValid = true;
+    const auto r = formatWithCertificationFallback(drive, request, offered, &formats);
+    if (r.ok)
+        QCOMPARE(
+            QString("%1/%2").arg(r.value.descriptor.type, 2, 16, QChar('0')).arg(r.value.subType),
+            drive.tried.last());
+    else
+        QVERIFY(!r.text.empty());
+    QCOMPARE(
+        QString("%1; %2; %3").arg(offered).arg(drive.tried.join(' ')).arg(r.ok ? "ok" : "failed"),
+        expected);
 }
 
 QTEST_MAIN(TestMmcParsers)
