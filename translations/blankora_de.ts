@@ -307,14 +307,6 @@ Try &apos;%1 --help&apos; for more information.
         <translation>#TopPanel { background-color: white; }</translation>
     </message>
     <message>
-        <source>LabelTitle</source>
-        <translation>LabelTitle</translation>
-    </message>
-    <message>
-        <source>LabelSubTitle</source>
-        <translation>LabelSubTitle</translation>
-    </message>
-    <message>
         <source>&lt; &amp;Back</source>
         <translation>&lt; &amp;Zurück</translation>
     </message>
@@ -473,10 +465,6 @@ Try &apos;%1 --help&apos; for more information.
         <translation>Löschgeschwindigkeit:</translation>
     </message>
     <message>
-        <source>lblWarning</source>
-        <translation>lblWarning</translation>
-    </message>
-    <message>
         <source>Warning! All existing data will be lost after erasing</source>
         <translation>Achtung! Alle vorhandenen Daten gehen beim Löschen verloren</translation>
     </message>
@@ -487,14 +475,6 @@ Try &apos;%1 --help&apos; for more information.
 </context>
 <context>
     <name>TfrmFinalAction</name>
-    <message>
-        <source>lblProgress</source>
-        <translation>lblProgress</translation>
-    </message>
-    <message>
-        <source>0 %</source>
-        <translation>0 %</translation>
-    </message>
     <message>
         <source>Buffer status:</source>
         <translation>Pufferfüllstand:</translation>
@@ -572,14 +552,6 @@ Try &apos;%1 --help&apos; for more information.
 </context>
 <context>
     <name>TfrmOptionsSummary</name>
-    <message>
-        <source>lblName</source>
-        <translation>lblName</translation>
-    </message>
-    <message>
-        <source>lblNextAction</source>
-        <translation>lblNextAction</translation>
-    </message>
     <message>
         <source>Disc will be erased with the following options chosen:</source>
         <translation>Die Disc wird mit diesen Optionen gelöscht:</translation>
