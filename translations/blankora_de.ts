@@ -687,6 +687,14 @@ Try &apos;%1 --help&apos; for more information.
         <source>The disc in the drive %1 did not become ready. Take it out, put it in again, wait until the drive is quiet, then click Refresh</source>
         <translation>Die Disc im Laufwerk %1 wurde nicht bereit. Nehmen Sie sie heraus, legen Sie sie wieder ein, warten Sie, bis das Laufwerk ruhig ist, und klicken Sie dann auf „Aktualisieren“</translation>
     </message>
+    <message>
+        <source>%1 (process %2)</source>
+        <translation>%1 (Prozess %2)</translation>
+    </message>
+    <message>
+        <source>The drive %1 is in use by %2. Close that program or unmount its disc, then click Refresh</source>
+        <translation>Das Laufwerk %1 wird von %2 benutzt. Schließen Sie dieses Programm oder hängen Sie seine Disc aus und klicken Sie dann auf „Aktualisieren“</translation>
+    </message>
 </context>
 <context>
     <name>TfrmWelcome</name>
