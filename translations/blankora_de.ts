@@ -816,5 +816,13 @@ Try &apos;%1 --help&apos; for more information.
         <source>The disc in drive %1 was changed after you chose it: nothing was erased. Put in the disc you want to erase, go back to the device selection and choose the drive again</source>
         <translation>Die Disc in Laufwerk %1 wurde nach Ihrer Auswahl gewechselt: Es wurde nichts gelöscht. Legen Sie die Disc ein, die Sie löschen möchten, gehen Sie zurück zur Laufwerksauswahl und wählen Sie das Laufwerk erneut</translation>
     </message>
+    <message>
+        <source>Erasing the disc in %1</source>
+        <translation>Löschen der Disc in %1</translation>
+    </message>
+    <message>
+        <source>The computer will not sleep or shut down until the erase has ended</source>
+        <translation>Der Computer wird bis zum Ende des Löschvorgangs weder in den Ruhezustand versetzt noch heruntergefahren</translation>
+    </message>
 </context>
 </TS>
