@@ -119,6 +119,17 @@ Try &apos;%1 --help&apos; for more information.
     </message>
 </context>
 <context>
+    <name>MessageBox</name>
+    <message>
+        <source>Unmount</source>
+        <translation>Aushängen</translation>
+    </message>
+    <message>
+        <source>The disc could not be unmounted: %1</source>
+        <translation>Die Disc konnte nicht ausgehängt werden: %1</translation>
+    </message>
+</context>
+<context>
     <name>Mmc</name>
     <message>
         <source>The drive reported no current write speed.</source>

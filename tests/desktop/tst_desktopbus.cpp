@@ -1,3 +1,5 @@
+#include "app/ufrmMain.h"
+#include "app/ufrmWelcome.h"
 #include "framework/sbActions.h"
 #include "framework/sbBurner.h"
 #include "framework/sbCallBack.h"
@@ -5,17 +7,23 @@
 #include "framework/sbLog.h"
 #include "framework/sbMessageBox.h"
 #include "library/StarBurn.h"
+#include "library/virtual/VirtualScenario.h"
 #include "pages/ufrmFinalAction.h"
+#include "pages/ufrmSelectDevice.h"
 
 #include "support/ScenarioBuilder.h"
 #include "support/TempConfigStore.h"
+#include "support/WizardDriver.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
 #include <QProcess>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
@@ -24,11 +32,13 @@
 #include <memory>
 
 using blankora::test::ScenarioBuilder;
+using blankora::virtualbay::DriveSpec;
 using blankora::virtualbay::VirtualBay;
 
 namespace {
 
 const QString Logind = QStringLiteral("org.freedesktop.login1");
+const QString UDisks = QStringLiteral("org.freedesktop.UDisks2");
 const QString NoSleepLine =
     QStringLiteral("The computer will not sleep or shut down until the erase has ended");
 
@@ -58,8 +68,9 @@ QStringList Inhibitors()
 } // namespace
 
 // The desktop's system services on a private system bus of the test's own,
-// with python3-dbusmock standing for logind: the erase holds a lock against
-// sleep and shutdown from its start until the drive is released.
+// with python3-dbusmock standing for logind and UDisks2: the erase holds a
+// lock against sleep and shutdown from its start until the drive is released,
+// and a mounted disc is unmounted from its message in one click.
 class TestDesktopBus : public QObject
 {
     Q_OBJECT
@@ -70,6 +81,8 @@ private slots:
     void cleanup();
     void eraseHoldsTheSleepLock_data();
     void eraseHoldsTheSleepLock();
+    void mountedDiscOffersUnmount_data();
+    void mountedDiscOffersUnmount();
 
 private:
     // Starts python3-dbusmock with Arguments and waits until Name is on the bus.
@@ -83,6 +96,7 @@ private:
     QString FPython;
     QProcess FBus;
     QProcess FLogind;
+    QProcess FUDisks;
     std::unique_ptr<ScenarioBuilder> FScenario;
     std::shared_ptr<VirtualBay> FBay;
     std::unique_ptr<TsbCallBackEventer> FEventer;
@@ -123,6 +137,7 @@ void TestDesktopBus::initTestCase()
 void TestDesktopBus::cleanupTestCase()
 {
     QVERIFY(StopMock(FLogind, Logind));
+    QVERIFY(StopMock(FUDisks, UDisks));
     FBus.terminate();
     FBus.waitForFinished();
     SetMessageBoxHook(FPreviousHook);
@@ -273,6 +288,75 @@ void TestDesktopBus::eraseHoldsTheSleepLock()
                               "sleep:shutdown:idle|Blankora|Erasing the disc in /dev/sr0|block")});
     // Closed with the drive's release: logind sees the descriptor's end.
     QTRY_COMPARE_WITH_TIMEOUT(Inhibitors(), QStringList(), 10000);
+}
+
+void TestDesktopBus::mountedDiscOffersUnmount_data()
+{
+    QTest::addColumn<bool>("udisks");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<QStringList>("boxes");
+    QTest::addColumn<int>("page");
+    const QString Mounted = QStringLiteral(
+        "The disc in the drive Virtual Mounted (CdRom0) is mounted at /media/user/BACKUP, so it "
+        "cannot be erased. Unmount it (for example with the eject button of your file manager, "
+        "or with the command umount \"/media/user/BACKUP\"), then click Next again.");
+    const QString Busy = QStringLiteral("Error unmounting /dev/sr0: target is busy");
+    QTest::newRow("without UDisks2: OK only") << false << "" << QStringList{Mounted + u'|'} << 2;
+    QTest::newRow("unmounted: on to the erase page")
+        << true << "" << QStringList{Mounted + QStringLiteral("|Unmount")} << 3;
+    QTest::newRow("UDisks2 refuses: its reason")
+        << true << Busy
+        << QStringList{Mounted + QStringLiteral("|Unmount"),
+                       QStringLiteral("The disc could not be unmounted: ") + Busy + u'.' + u'|'}
+        << 2;
+}
+
+void TestDesktopBus::mountedDiscOffersUnmount()
+{
+    QFETCH(bool, udisks);
+    QFETCH(QString, error);
+    QFETCH(QStringList, boxes);
+    QFETCH(int, page);
+    QVERIFY(StopMock(FUDisks, UDisks));
+    std::string Failure;
+    FBay = VirtualBay::fromFile(BLANKORA_SOURCE_DIR "/tests/desktop/mounted-bay.json", Failure);
+    QVERIFY2(FBay, Failure.c_str());
+    VirtualBay::install(FBay);
+    const QString Node = QString::fromStdString(FBay->drive(0).node());
+    if (udisks) {
+        QJsonObject Parameters{{"device", QFileInfo(Node).fileName()}};
+        if (!error.isEmpty())
+            Parameters.insert("error", error);
+        QVERIFY(StartMock(FUDisks, UDisks,
+                          {QStringLiteral("--template"),
+                           QStringLiteral(BLANKORA_SOURCE_DIR "/tests/desktop/udisks2.py"),
+                           QStringLiteral("--parameters"),
+                           QString::fromUtf8(QJsonDocument(Parameters).toJson())}));
+    }
+    QStringList Shown;
+    SetMessageBoxOfferTaken(true);
+    SetMessageBoxHook([&](const TsbMessageBoxRecord &Box) {
+        Shown << Box.Text + u'|' + Box.Offer;
+        // The bay has no unmount of its own: here it follows UDisks2's answer.
+        if (!Box.Offer.isEmpty() && error.isEmpty())
+            const_cast<DriveSpec &>(FBay->drive(0).declared()).mountPoint.clear();
+    });
+    TProgramWindows Windows;
+    QVERIFY(OpenProgram(Windows));
+    Button(Windows.Welcome, "ButtonNext")->click();
+    QPushButton *Next = Button(Windows.Main, "ButtonNext");
+    Next->click();
+    auto *Devices =
+        Windows.Main->DevicePage()->findChild<QTreeWidget *>(QStringLiteral("lvDevices"));
+    Devices->setCurrentItem(Devices->topLevelItem(0));
+    Next->click();
+    const int Reached = Windows.Main->ActivePageIndex();
+    CloseProgram(Windows);
+    SetMessageBoxHook([](const TsbMessageBoxRecord &) {});
+    SetMessageBoxOfferTaken(false);
+
+    QCOMPARE(Shown, boxes);
+    QCOMPARE(Reached, page);
 }
 
 QTEST_MAIN(TestDesktopBus)
