@@ -391,10 +391,12 @@ void TMainForm::ValidateDeviceChoice()
     const QString mountPoint = FBurner->MountPoint();
     if (!mountPoint.isEmpty()) {
         FBurner->DestroyGrabber();
-        throw EsbError(tr("The disc in the drive %1 is mounted at %2, so it cannot be erased. "
-                          "Unmount it (for example with the eject button of your file manager, or "
-                          "with the command umount \"%2\"), then click Next again")
-                           .arg(identity.DisplayName, mountPoint));
+        throw EsbMountedDisc(
+            tr("The disc in the drive %1 is mounted at %2, so it cannot be erased. "
+               "Unmount it (for example with the eject button of your file manager, or "
+               "with the command umount \"%2\"), then click Next again")
+                .arg(identity.DisplayName, mountPoint),
+            identity.Node);
     }
     if (!FBurner->LockWritable())
         throw EsbError(tr("The drive %1 can be read but not written by your user, so its disc "

@@ -288,6 +288,7 @@ QString TsbBurner::MountPoint()
 
 void TsbBurner::Release()
 {
+    FSleepLock.Release();
     FExceptionCode = EN_SUCCESS;
     if (FGrabber == nullptr)
         return;

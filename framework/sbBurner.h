@@ -2,6 +2,7 @@
 
 #include "framework/sbTypes.h"
 #include "library/StarBurn.h"
+#include "platform/sbSleepInhibitor.h"
 
 #include <QString>
 
@@ -104,6 +105,8 @@ public:
     QString FDriveNode;
     // Lock succeeded and no release has been asked for since.
     bool FTrayLocked = false;
+    // Taken when the erase starts; Release ends it, whichever way the erase ended.
+    TsbSleepInhibitor FSleepLock;
     // Set while the erase thread runs; cleared by the thread's termination handler.
     std::atomic<TsbCustomThread *> FEraseThread{nullptr};
     std::atomic<bool> FCancelled{false};

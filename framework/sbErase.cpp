@@ -111,6 +111,14 @@ void TsbEraseAction::Execute(TsbActionItem *Item)
     RunStep(*B, [this, B] { CheckDiscUnchanged(*B); });
 
     DoMessage(tr("Erase started"), litInfo);
+    // Without logind the erase goes on; the diagnostic log says why there is no lock.
+    const QString Refusal =
+        B->FSleepLock.Acquire(tr("Erasing the disc in %1").arg(StripDevicePrefix(B->FDeviceName)));
+    if (Refusal.isEmpty())
+        DoMessage(tr("The computer will not sleep or shut down until the erase has ended"),
+                  litInfo);
+    else
+        LogLibraryCall(QStringLiteral("Inhibit: no lock against sleep and shutdown: ") + Refusal);
     // A drive that takes no speed command has the speed 0 KB/s: no "0.0x".
     DoMessage(tr("Erase speed") + (O.SpeedInSize == 0 ? QStringLiteral(": ") + OwnSpeedText()
                                                       : tr(": %1.0x").arg(O.SpeedInPoint)),

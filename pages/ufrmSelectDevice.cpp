@@ -4,6 +4,7 @@
 #include "framework/sbMessageBox.h"
 #include "pages/ufrmOperationProgress.h"
 #include "platform/sbDeviceNaming.h"
+#include "platform/sbDriveHolders.h"
 #include "util/sbUtils.h"
 
 #include "ui_ufrmSelectDevice.h"
@@ -343,10 +344,19 @@ QString TfrmSelectDevice::ProblemText(const TsbDeviceItem &Record)
                   "On Linux, optical drives belong to the group \"cdrom\": add yourself to it "
                   "with the command sudo adduser $USER cdrom, then log out and log in again")
             .arg(Drive);
-    case dsInUse:
+    case dsInUse: {
+        // Named where this user can see them; another user's program stays unnamed.
+        QStringList Holders;
+        for (const TsbNodeHolder &Holder : ProcessesHoldingNode(Record.DriveLetter))
+            Holders.append(tr("%1 (process %2)").arg(Holder.Command).arg(Holder.Pid));
+        if (!Holders.isEmpty())
+            return tr("The drive %1 is in use by %2. Close that program or unmount its disc, "
+                      "then click Refresh")
+                .arg(Drive, Holders.join(QStringLiteral(", ")));
         return tr("The drive %1 is in use by another program. Close that program or unmount "
                   "its disc, then click Refresh")
             .arg(Drive);
+    }
     case dsNoDisc:
         return tr("There is no disc in the drive %1. Put in the rewritable disc you want to "
                   "erase, then click Next again")

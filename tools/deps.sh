@@ -4,8 +4,10 @@ BLANKORA_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libsg
     qt6-l10n-tools qt6-tools-dev python3
     # the package test: dpkg-shlibdeps, the validators, a display for the first window
     dpkg-dev desktop-file-utils appstream xvfb xauth xdotool
-    # the notification test: a session bus with a mock notification service
-    dbus-daemon python3-dbusmock
+    # the notification, logind and UDisks2 tests: a bus of their own with mock services
+    dbus dbus-daemon python3-dbusmock
+    # the Wayland test: a headless compositor and Qt's wayland platform
+    weston qt6-wayland
     # the fast-erase test: an ISO 9660 + UDF image to erase
     genisoimage)
 

@@ -119,6 +119,17 @@ Try &apos;%1 --help&apos; for more information.
     </message>
 </context>
 <context>
+    <name>MessageBox</name>
+    <message>
+        <source>Unmount</source>
+        <translation>Aushängen</translation>
+    </message>
+    <message>
+        <source>The disc could not be unmounted: %1</source>
+        <translation>Die Disc konnte nicht ausgehängt werden: %1</translation>
+    </message>
+</context>
+<context>
     <name>Mmc</name>
     <message>
         <source>The drive reported no current write speed.</source>
@@ -315,14 +326,6 @@ Try &apos;%1 --help&apos; for more information.
         <translation>#TopPanel { background-color: white; }</translation>
     </message>
     <message>
-        <source>LabelTitle</source>
-        <translation>LabelTitle</translation>
-    </message>
-    <message>
-        <source>LabelSubTitle</source>
-        <translation>LabelSubTitle</translation>
-    </message>
-    <message>
         <source>&lt; &amp;Back</source>
         <translation>&lt; &amp;Zurück</translation>
     </message>
@@ -481,10 +484,6 @@ Try &apos;%1 --help&apos; for more information.
         <translation>Löschgeschwindigkeit:</translation>
     </message>
     <message>
-        <source>lblWarning</source>
-        <translation>lblWarning</translation>
-    </message>
-    <message>
         <source>Warning! All existing data will be lost after erasing</source>
         <translation>Achtung! Alle vorhandenen Daten gehen beim Löschen verloren</translation>
     </message>
@@ -495,14 +494,6 @@ Try &apos;%1 --help&apos; for more information.
 </context>
 <context>
     <name>TfrmFinalAction</name>
-    <message>
-        <source>lblProgress</source>
-        <translation>lblProgress</translation>
-    </message>
-    <message>
-        <source>0 %</source>
-        <translation>0 %</translation>
-    </message>
     <message>
         <source>Buffer status:</source>
         <translation>Pufferfüllstand:</translation>
@@ -584,14 +575,6 @@ Try &apos;%1 --help&apos; for more information.
 </context>
 <context>
     <name>TfrmOptionsSummary</name>
-    <message>
-        <source>lblName</source>
-        <translation>lblName</translation>
-    </message>
-    <message>
-        <source>lblNextAction</source>
-        <translation>lblNextAction</translation>
-    </message>
     <message>
         <source>Disc will be erased with the following options chosen:</source>
         <translation>Die Disc wird mit diesen Optionen gelöscht:</translation>
@@ -726,6 +709,14 @@ Try &apos;%1 --help&apos; for more information.
     <message>
         <source>The disc in the drive %1 did not become ready. Take it out, put it in again, wait until the drive is quiet, then click Refresh</source>
         <translation>Die Disc im Laufwerk %1 wurde nicht bereit. Nehmen Sie sie heraus, legen Sie sie wieder ein, warten Sie, bis das Laufwerk ruhig ist, und klicken Sie dann auf „Aktualisieren“</translation>
+    </message>
+    <message>
+        <source>%1 (process %2)</source>
+        <translation>%1 (Prozess %2)</translation>
+    </message>
+    <message>
+        <source>The drive %1 is in use by %2. Close that program or unmount its disc, then click Refresh</source>
+        <translation>Das Laufwerk %1 wird von %2 benutzt. Schließen Sie dieses Programm oder hängen Sie seine Disc aus und klicken Sie dann auf „Aktualisieren“</translation>
     </message>
 </context>
 <context>
@@ -863,6 +854,14 @@ Try &apos;%1 --help&apos; for more information.
     <message>
         <source>The drive %1 is now %2 %3, not the drive %4 %5 that you chose: nothing was erased. Go back to the device selection and choose the drive again</source>
         <translation>Das Laufwerk %1 ist jetzt %2 %3, nicht das von Ihnen gewählte Laufwerk %4 %5: Es wurde nichts gelöscht. Gehen Sie zurück zur Laufwerksauswahl und wählen Sie das Laufwerk erneut</translation>
+    </message>
+    <message>
+        <source>Erasing the disc in %1</source>
+        <translation>Löschen der Disc in %1</translation>
+    </message>
+    <message>
+        <source>The computer will not sleep or shut down until the erase has ended</source>
+        <translation>Der Computer wird bis zum Ende des Löschvorgangs weder in den Ruhezustand versetzt noch heruntergefahren</translation>
     </message>
 </context>
 </TS>
