@@ -11,6 +11,7 @@
 #include "pages/ufrmFinalAction.h"
 #include "pages/ufrmSelectDevice.h"
 
+#include "support/ChosenDrive.h"
 #include "support/ScenarioBuilder.h"
 #include "support/TempConfigStore.h"
 #include "support/WizardDriver.h"
@@ -204,6 +205,7 @@ void TestDesktopBus::RunErase(const QJsonObject &Faults,
     FBurner->FDeviceName = QStringLiteral("/dev/sr0");
     FBurner->FDiscType = DISC_TYPE_CDRW;
     FBurner->CreateGrabber();
+    ShowChosenDrive(*FBurner);
     FBurner->Lock();
     FBurner->FSucceeded = true;
     FAction = std::make_unique<TsbEraseAction>();

@@ -8,6 +8,7 @@
 #include "framework/sbLog.h"
 #include "framework/sbMessageBox.h"
 #include "library/StarBurn.h"
+#include "support/ChosenDrive.h"
 #include "library/virtual/VirtualBay.h"
 #include "library/virtual/VirtualDrive.h"
 #include "support/TempConfigStore.h"
@@ -61,26 +62,6 @@ QByteArray FileContent(const QString &Name)
     if (!File.open(QIODevice::ReadOnly))
         return {};
     return File.readAll();
-}
-
-// What the device page would have shown of the opened drive and its disc,
-// which the erase compares with the drive just before it sets the speed.
-void ShowChosenDrive(TsbBurner &Burner)
-{
-    char Vendor[STARBURN_NAME_BUFFER_SIZE] = {};
-    char Product[STARBURN_NAME_BUFFER_SIZE] = {};
-    char Revision[STARBURN_NAME_BUFFER_SIZE] = {};
-    uint32_t BufferSize = 0;
-    StarBurn_CdvdBurnerGrabber_GetDeviceInformation(Burner.FGrabber, Vendor, Product, Revision,
-                                                    &BufferSize);
-    Burner.FDriveVendor = QString::fromLatin1(Vendor).trimmed();
-    Burner.FDriveProduct = QString::fromLatin1(Product).trimmed();
-    Burner.FDriveRevision = QString::fromLatin1(Revision).trimmed();
-    Burner.TakeDiscChangeReport();
-    Burner.FDiscType = StarBurn_CdvdBurnerGrabber_GetInsertedDiscType(Burner.FGrabber);
-    StarBurn_CdvdBurnerGrabber_GetDiscUsedSpace(Burner.FGrabber, Burner.FExceptionText,
-                                                sizeof(Burner.FExceptionText), &Burner.FSystemError,
-                                                &Burner.FFailureInfo, &Burner.FDiscSpace.UsedBytes);
 }
 
 // While set, no thread can be started, as when the system has none left.
