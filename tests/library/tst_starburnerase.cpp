@@ -54,8 +54,9 @@ private slots:
         FBay.reset();
     }
 
-    // libburn sleeps 1 s between polls, dvd+rw-format 1000 ms: never more than 4 a second.
-    void pollsAtMostFourTimesASecond()
+    // libburn sleeps 1 s between polls, dvd+rw-format 1000 ms; the kernel's sr.c
+    // warns of devices that hang on repeated TUR: never more than 2 a second.
+    void pollsAtMostTwiceASecond()
     {
         QVERIFY(start("mmc-library-polling.json"));
         Block block;
@@ -70,7 +71,7 @@ private slots:
         for (++command; command != log.end(); ++command) {
             if (command->cdb[0] != 0x00)
                 continue;
-            QVERIFY2(command->simSeconds - last >= 0.249,
+            QVERIFY2(command->simSeconds - last >= 0.499,
                      qPrintable(QString::number(command->simSeconds - last)));
             last = command->simSeconds;
             ++polls;
@@ -187,8 +188,9 @@ private slots:
         QCOMPARE(block.failure.ScsiStatus, uint8_t(0x02));
     }
 
-    // After 15 minutes without progress the erase gives up, but the drive is
-    // still busy: the disc is neither released nor ejected until it is done.
+    // A drive busy for three times what the whole disc needs at 1x is given
+    // up, but it is still busy: the disc is neither released nor ejected
+    // until it is done.
     void stalledEraseKeepsTheDriveBusy()
     {
         QVERIFY(start("mmc-library-stalled.json"));
@@ -196,7 +198,7 @@ private slots:
         QCOMPARE(StarBurn_CdvdBurnerGrabber_Lock(FHandle, EB(block)), EN_SUCCESS);
         QCOMPARE(StarBurn_CdvdBurnerGrabber_Blank(FHandle, EB(block), ERASE_TYPE_BLANK_DISC_FULL),
                  EN_TRANSPORT_FAILURE);
-        QVERIFY2(std::strstr(block.text, "no progress for 15 minutes"), block.text);
+        QVERIFY2(std::strstr(block.text, "still reported the erase in progress after 241 minutes"), block.text);
         for (auto call : {StarBurn_CdvdBurnerGrabber_Eject, StarBurn_CdvdBurnerGrabber_Release}) {
             QCOMPARE(call(FHandle, EB(block)), EN_DEVICE_BUSY);
             QVERIFY2(std::strstr(block.text, "still reports an erase in progress"), block.text);
