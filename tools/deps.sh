@@ -5,7 +5,9 @@ BLANKORA_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libsg
     # the package test: dpkg-shlibdeps, the validators, a display for the first window
     dpkg-dev desktop-file-utils appstream xvfb xauth xdotool
     # the notification test: a session bus with a mock notification service
-    dbus-daemon python3-dbusmock)
+    dbus-daemon python3-dbusmock
+    # the fast-erase test: an ISO 9660 + UDF image to erase
+    genisoimage)
 
 blankora_install_deps() {
     local missing=()

@@ -109,28 +109,33 @@ MmcResult<T> query(ScsiTransport &transport, const char *name, std::span<const u
     return result;
 }
 
-// Variable-length replies: ask for the header, then for the length it
-// announces (bounded), as drives report the full length but transfer only
-// the allocation.
+// Variable-length replies: ask for the header, then for exactly the length it
+// announces (bounded), as dvd+rw-format.cpp does because USB units "absolutely
+// insist on accurate" lengths: a strict bridge refuses an allocation longer
+// than the reply. When the longer reply announces more again (libburn: some
+// drives announce one GET PERFORMANCE descriptor when asked for none), one
+// more pass asks for that.
 template <class T>
 MmcResult<T> queryTwoPass(ScsiTransport &transport, const char *name,
                           const std::function<std::vector<uint8_t>(size_t)> &cdbFor,
                           size_t headerSize, const std::function<size_t(Bytes)> &fullLength,
                           MmcResult<T> (*parse)(Bytes))
 {
+    constexpr int MaxPasses = 3;
     std::vector<uint8_t> reply;
-    std::vector<uint8_t> cdb = cdbFor(headerSize);
-    ScsiResult scsi = fetch(transport, cdb, headerSize, reply);
-    if (!scsi.ok())
-        return commandFailed<T>(std::move(scsi), name);
-    if (reply.size() >= headerSize) {
+    ScsiResult scsi;
+    size_t allocation = headerSize;
+    for (int pass = 0; pass < MaxPasses; ++pass) {
+        const std::vector<uint8_t> cdb = cdbFor(allocation);
+        scsi = fetch(transport, cdb, allocation, reply);
+        if (!scsi.ok())
+            return commandFailed<T>(std::move(scsi), name);
+        if (reply.size() < headerSize)
+            break;
         const size_t wanted = std::min(fullLength(reply), MaxAllocation);
-        if (wanted > headerSize) {
-            cdb = cdbFor(wanted);
-            scsi = fetch(transport, cdb, wanted, reply);
-            if (!scsi.ok())
-                return commandFailed<T>(std::move(scsi), name);
-        }
+        if (wanted <= allocation)
+            break;
+        allocation = wanted;
     }
     MmcResult<T> result = parse(reply);
     result.scsi = std::move(scsi);
@@ -149,6 +154,38 @@ size_t length32(Bytes d)
     const uint32_t v = static_cast<uint32_t>(d[0]) << 24 | static_cast<uint32_t>(d[1]) << 16 |
                        static_cast<uint32_t>(d[2]) << 8 | d[3];
     return std::min<size_t>(v, MaxAllocation) + 4;
+}
+
+// GET PERFORMANCE: the header and whole 16-byte descriptors it announces, at
+// most `maxDescriptors` of them.
+std::function<size_t(Bytes)> performanceLength(size_t maxDescriptors)
+{
+    return [maxDescriptors](Bytes d) {
+        const size_t length = length32(d);
+        const size_t descriptors = length < 8 ? 0 : (length - 8) / 16;
+        return 8 + 16 * std::min(descriptors, maxDescriptors);
+    };
+}
+
+// GET PERFORMANCE of the given data type and type: its allocation is a number
+// of descriptors.
+std::function<std::vector<uint8_t>(size_t)> performanceCdb(uint8_t dataType, uint8_t type)
+{
+    return [=](size_t allocation) {
+        std::vector<uint8_t> cdb{0xAC, dataType, 0, 0, 0, 0, 0, 0, 0, 0, type, 0};
+        put16(&cdb[8], static_cast<uint32_t>((allocation - 8) / 16));
+        return cdb;
+    };
+}
+
+// A command whose 16-bit allocation length is in CDB bytes 7-8.
+std::function<std::vector<uint8_t>(size_t)> allocationAt7(std::vector<uint8_t> cdb)
+{
+    return [cdb](size_t allocation) {
+        std::vector<uint8_t> c = cdb;
+        put16(&c[7], static_cast<uint32_t>(allocation));
+        return c;
+    };
 }
 
 // READ TOC/PMA/ATIP with the given MSF bit, format and starting track/session.
@@ -193,16 +230,12 @@ MmcResult<InquiryData> inquiry(ScsiTransport &transport)
 MmcResult<Configuration> getConfiguration(ScsiTransport &transport, FeatureRequest request,
                                           uint16_t startingFeature)
 {
-    const auto cdbFor = [=](size_t allocation) {
-        std::vector<uint8_t> cdb(10, 0);
-        cdb[0] = 0x46;
-        cdb[1] = static_cast<uint8_t>(request);
-        put16(&cdb[2], startingFeature);
-        put16(&cdb[7], static_cast<uint32_t>(allocation));
-        return cdb;
-    };
-    return queryTwoPass<Configuration>(transport, "GET CONFIGURATION", cdbFor, 8, length32,
-                                       parseConfiguration);
+    const auto code = static_cast<uint8_t>(request);
+    const auto high = static_cast<uint8_t>(startingFeature >> 8);
+    const auto low = static_cast<uint8_t>(startingFeature);
+    return queryTwoPass<Configuration>(transport, "GET CONFIGURATION",
+                                       allocationAt7({0x46, code, high, low, 0, 0, 0, 0, 0, 0}), 8,
+                                       length32, parseConfiguration);
 }
 
 MmcResult<uint16_t> currentProfile(ScsiTransport &transport)
@@ -221,10 +254,9 @@ MmcResult<uint16_t> currentProfile(ScsiTransport &transport)
 
 MmcResult<DiscInfo> readDiscInformation(ScsiTransport &transport)
 {
-    constexpr uint8_t allocation = 34;
-    const std::array<uint8_t, 10> cdb{0x51, 0, 0, 0, 0, 0, 0, 0, allocation, 0};
-    return query<DiscInfo>(transport, "READ DISC INFORMATION", cdb, allocation,
-                           parseDiscInformation);
+    return queryTwoPass<DiscInfo>(transport, "READ DISC INFORMATION",
+                                  allocationAt7({0x51, 0, 0, 0, 0, 0, 0, 0, 0, 0}), 2, length16,
+                                  parseDiscInformation);
 }
 
 MmcResult<TrackInfo> readTrackInformation(ScsiTransport &transport, TrackAddress type,
@@ -263,38 +295,33 @@ MmcResult<Capacity> readCapacity(ScsiTransport &transport)
 
 MmcResult<FormatCapacities> readFormatCapacities(ScsiTransport &transport)
 {
-    constexpr uint8_t allocation = 252;
-    const std::array<uint8_t, 10> cdb{0x23, 0, 0, 0, 0, 0, 0, 0, allocation, 0};
-    return query<FormatCapacities>(transport, "READ FORMAT CAPACITIES", cdb, allocation,
-                                   parseFormatCapacities);
+    // The capacity list header holds its length in byte 3 only.
+    const auto fullLength = [](Bytes d) { return size_t(4) + d[3]; };
+    return queryTwoPass<FormatCapacities>(transport, "READ FORMAT CAPACITIES",
+                                          allocationAt7({0x23, 0, 0, 0, 0, 0, 0, 0, 0, 0}), 4,
+                                          fullLength, parseFormatCapacities);
 }
 
 MmcResult<CapabilitiesPage> modeSenseCapabilities(ScsiTransport &transport)
 {
-    const auto cdbFor = [](size_t allocation) {
-        std::vector<uint8_t> cdb{0x5A, 0x08, 0x2A, 0, 0, 0, 0, 0, 0, 0};
-        put16(&cdb[7], static_cast<uint32_t>(allocation));
-        return cdb;
-    };
-    return queryTwoPass<CapabilitiesPage>(transport, "MODE SENSE", cdbFor, 8, length16,
-                                          parseCapabilitiesPage);
+    return queryTwoPass<CapabilitiesPage>(transport, "MODE SENSE",
+                                          allocationAt7({0x5A, 0x08, 0x2A, 0, 0, 0, 0, 0, 0, 0}), 8,
+                                          length16, parseCapabilitiesPage);
 }
 
 MmcResult<std::vector<WriteSpeedEntry>> getWriteSpeeds(ScsiTransport &transport)
 {
-    // The reply size follows from the descriptor count; there is no allocation field.
-    constexpr uint16_t maxDescriptors = 64;
-    std::array<uint8_t, 12> cdb{0xAC, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x03, 0};
-    put16(&cdb[8], maxDescriptors);
-    return query<std::vector<WriteSpeedEntry>>(transport, "GET PERFORMANCE", cdb,
-                                               8 + 16 * maxDescriptors, parseWriteSpeeds);
+    constexpr size_t maxDescriptors = 64;
+    return queryTwoPass<std::vector<WriteSpeedEntry>>(
+        transport, "GET PERFORMANCE", performanceCdb(0x00, 0x03), 8,
+        performanceLength(maxDescriptors), parseWriteSpeeds);
 }
 
 MmcResult<PerformanceEntry> getCurrentWritePerformance(ScsiTransport &transport)
 {
-    const std::array<uint8_t, 12> cdb{0xAC, 0x04, 0, 0, 0, 0, 0, 0, 0, 1, 0x00, 0};
-    auto list = query<std::vector<PerformanceEntry>>(transport, "GET PERFORMANCE", cdb, 8 + 16,
-                                                     parsePerformance);
+    auto list = queryTwoPass<std::vector<PerformanceEntry>>(transport, "GET PERFORMANCE",
+                                                            performanceCdb(0x04, 0x00), 8,
+                                                            performanceLength(1), parsePerformance);
     MmcResult<PerformanceEntry> result;
     result.scsi = std::move(list.scsi);
     result.text = std::move(list.text);

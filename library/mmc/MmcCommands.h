@@ -37,12 +37,16 @@ enum class FeatureRequest : uint8_t
     Current = 1,
     One = 2
 };
-// Reads the header first, then the whole announced length (clamped to 64 KiB).
 MmcResult<Configuration> getConfiguration(ScsiTransport &transport,
                                           FeatureRequest request = FeatureRequest::All,
                                           uint16_t startingFeature = 0);
 // Current profile only (0 when the drive reports none).
 MmcResult<uint16_t> currentProfile(ScsiTransport &transport);
+
+// GET CONFIGURATION above, READ DISC INFORMATION, READ FORMAT CAPACITIES, MODE
+// SENSE, READ TOC and GET PERFORMANCE read the reply's header first, then
+// exactly the length it announces (clamped to 64 KiB): USB bridges refuse an
+// allocation longer than the reply.
 
 MmcResult<DiscInfo> readDiscInformation(ScsiTransport &transport);
 MmcResult<TrackInfo> readTrackInformation(ScsiTransport &transport, TrackAddress type,

@@ -180,7 +180,7 @@ transport::OpenResult VirtualBay::open(VirtualDrive &drive, transport::OpenMode 
 {
     transport::OpenResult result;
     unsigned handle = 0;
-    int error = drive.vanished() ? ENODEV : drive.openError();
+    int error = drive.openError();
     if (error == 0)
         error = drive.attachHandle(mode == transport::OpenMode::Exclusive, handle);
     if (error != 0) {

@@ -139,6 +139,8 @@ bool VirtualDrive::prepare(std::string &error)
     if (!FDisc)
         return true;
     FReadyAt = FClock->now() + FSpec.faults.becomingReadySeconds;
+    if (!FTrayOpen)
+        FBusyOpens = FSpec.faults.busyAfterDiscChange;
     const std::string content = FTrayOpen ? FStash : FNode;
     if (!FDisc->image.empty()) {
         std::error_code copyError;
@@ -167,7 +169,13 @@ int VirtualDrive::attachHandle(bool exclusive, unsigned &handle)
     std::lock_guard lock(FMutex);
     // The kernel refuses O_EXCL while a mounted file system or another
     // exclusive opener holds the block device.
+    // After a disc change udev and UDisks2 probe the drive and hold it for a
+    // moment (libburn sg-linux.c retries EBUSY for that).
     const bool mounted = !FSpec.mountPoint.empty() && discPresent();
+    if (exclusive && FBusyOpens > 0) {
+        --FBusyOpens;
+        return EBUSY;
+    }
     if (exclusive && (mounted || FExclusiveHolder != 0))
         return EBUSY;
     handle = FNextHandle++;
@@ -205,12 +213,23 @@ transport::DeviceEntry VirtualDrive::entry() const
 bool VirtualDrive::vanished() const
 {
     std::lock_guard lock(FMutex);
-    return FSpec.faults.vanishAfter >= 0 && FCommandCount >= unsigned(FSpec.faults.vanishAfter);
+    const_cast<VirtualDrive *>(this)->settle();
+    return gone();
+}
+
+bool VirtualDrive::gone() const
+{
+    return FGone ||
+           (FSpec.faults.vanishAfter >= 0 && FCommandCount >= unsigned(FSpec.faults.vanishAfter));
 }
 
 int VirtualDrive::openError() const
 {
     std::lock_guard lock(FMutex);
+    const_cast<VirtualDrive *>(this)->settle();
+    // The node of a drive that went away is gone: ENXIO or ENODEV.
+    if (gone())
+        return FSpec.faults.vanishAs.osError == ENXIO ? ENXIO : ENODEV;
     return FSpec.faults.openError;
 }
 
@@ -249,6 +268,8 @@ int VirtualDrive::discStatus() const
     if (isOverwritable(FDisc->profile)) {
         if (!FDisc->formatted)
             return 0;
+        if (FDisc->profile == 0x13 && FIntermediate)
+            return 1;
         return FDisc->profile == 0x12 || FDisc->profile == 0x43 ? 3 : 2;
     }
     return FDisc->state == DiscState::Blank ? 0 : FDisc->state == DiscState::Appendable ? 1 : 2;

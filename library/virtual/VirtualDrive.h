@@ -103,6 +103,8 @@ private:
 
     Reply dispatch(unsigned handle, const transport::ScsiCommand &command);
     Reply busyReply() const;
+    bool gone() const;
+    uint32_t formattedPart() const;
     std::vector<uint8_t> senseData(const Reply &reply) const;
     bool earlyReady() const;
     void settle();
@@ -175,6 +177,9 @@ private:
     bool FNewMediaEvent = false;
     std::unique_ptr<Job> FJob;
     unsigned FCommandCount = 0;
+    bool FGone = false;            // vanished during a job
+    unsigned FBusyOpens = 0;       // exclusive opens still refused after a disc change
+    double FBridgeNotReadyEnd = 0; // a bridge answers 02/04/00 to TUR until then
     std::vector<LoggedCommand> FLog;
 };
 

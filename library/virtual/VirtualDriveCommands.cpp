@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <limits>
 #include <thread>
 
@@ -99,6 +100,51 @@ std::optional<DataPhase> dataPhase(std::span<const uint8_t> cdb)
     }
 }
 
+// Host status names as the kernel's SG_IO reports them (libburn sg-linux.c,
+// sg3_utils sg_lib.c).
+std::string hostStatusName(int status)
+{
+    switch (status) {
+    case 0x01:
+        return "DID_NO_CONNECT";
+    case 0x03:
+        return "DID_TIME_OUT";
+    case 0x04:
+        return "DID_BAD_TARGET";
+    case 0x07:
+        return "DID_ERROR";
+    default:
+        return "DID_?";
+    }
+}
+
+ScsiResult linkResult(const LinkFault &fault, size_t bufferSize)
+{
+    if (fault.osError != 0)
+        return osError(fault.osError);
+    ScsiResult result;
+    result.category = ResultCategory::TransportError;
+    result.hostStatus = fault.hostStatus;
+    result.driverStatus = fault.driverStatus;
+    char text[80];
+    if (fault.hostStatus != 0)
+        std::snprintf(text, sizeof text, "Host_status=0x%02x [%s]", unsigned(fault.hostStatus),
+                      hostStatusName(fault.hostStatus).c_str());
+    else
+        std::snprintf(text, sizeof text, "Driver_status=0x%02x [%s]", unsigned(fault.driverStatus),
+                      fault.driverStatus == 0x06 ? "DRIVER_TIMEOUT" : "DRIVER_?");
+    result.text = text;
+    result.residual = bufferSize;
+    return result;
+}
+
+// Data-in commands whose length a strict USB bridge checks against the reply.
+bool bridgeChecksLength(uint8_t opcode)
+{
+    return opcode == 0x23 || opcode == 0x43 || opcode == 0x46 || opcode == 0x51 || opcode == 0x5A ||
+           opcode == 0xAC;
+}
+
 } // namespace
 
 ScsiResult VirtualDrive::execute(unsigned handle, bool readOnly, const ScsiCommand &command)
@@ -118,8 +164,13 @@ ScsiResult VirtualDrive::execute(unsigned handle, bool readOnly, const ScsiComma
         FLog.erase(FLog.begin(), FLog.begin() + 32768);
     FLog.push_back(std::move(logged));
 
-    if (FSpec.faults.vanishAfter >= 0 && FCommandCount >= unsigned(FSpec.faults.vanishAfter))
-        return osError(ENODEV);
+    const size_t bufferSize = command.direction == DataDirection::FromDevice ? command.dataIn.size()
+                              : command.direction == DataDirection::ToDevice
+                                  ? command.dataOut.size()
+                                  : 0;
+    settle();
+    if (gone())
+        return linkResult(FSpec.faults.vanishAs, bufferSize);
     ++FCommandCount;
     if (command.cdb.empty())
         return osError(EINVAL);
@@ -129,10 +180,6 @@ ScsiResult VirtualDrive::execute(unsigned handle, bool readOnly, const ScsiComma
 
     // The kernel refuses a data phase that does not match the command.
     const std::optional<DataPhase> phase = dataPhase(command.cdb);
-    const size_t bufferSize = command.direction == DataDirection::FromDevice ? command.dataIn.size()
-                              : command.direction == DataDirection::ToDevice
-                                  ? command.dataOut.size()
-                                  : 0;
     if (phase) {
         if (phase->length == 0 && bufferSize > 0)
             return osError(EINVAL);
@@ -146,14 +193,20 @@ ScsiResult VirtualDrive::execute(unsigned handle, bool readOnly, const ScsiComma
 
     Reply reply;
     bool decided = false;
+    const bool jobRuns = FJob != nullptr || FBgStatus == 2;
     for (Injection &injection : FSpec.faults.injections) {
-        if (injection.spent || (injection.opcode >= 0 && injection.opcode != opcode))
+        if (injection.spent || (injection.opcode >= 0 && injection.opcode != opcode) ||
+            (injection.duringJob && !jobRuns))
             continue;
         if (++injection.seen <= injection.after)
             continue;
-        if (injection.mode == InjectMode::Once)
+        if (injection.mode == InjectMode::Once && ++injection.hits >= injection.times)
             injection.spent = true;
-        reply = injection.timeout ? Reply::timedOut() : Reply::check(injection.sense);
+        // An injected answer, a unit attention included, leaves a running
+        // job alone: the drive goes on with it.
+        reply = injection.link      ? Reply::linkFault(*injection.link)
+                : injection.timeout ? Reply::timedOut()
+                                    : Reply::check(injection.sense);
         decided = true;
         break;
     }
@@ -197,11 +250,19 @@ ScsiResult VirtualDrive::execute(unsigned handle, bool readOnly, const ScsiComma
                                             : std::numeric_limits<double>::infinity();
                 if (!waitForJob(lock, deadline)) {
                     reply = Reply::timedOut();
+                } else if (FGone) {
+                    reply = Reply::linkFault(FSpec.faults.vanishAs);
                 } else if (FDeferred) {
                     reply = Reply::check(*FDeferred);
                     FDeferred.reset();
                 }
             }
+            // A strict bridge refuses to pad a reply shorter than the
+            // allocation length (dvd+rw-format.cpp: USB units insist on
+            // accurate lengths).
+            if (FSpec.quirks.bridge && reply.kind == Reply::Good && phase &&
+                bridgeChecksLength(opcode) && phase->length > reply.data.size())
+                reply = Reply::check(KInvalidField);
         }
     }
 
@@ -237,6 +298,9 @@ ScsiResult VirtualDrive::execute(unsigned handle, bool readOnly, const ScsiComma
         break;
     case Reply::Os:
         return osError(reply.osError);
+    case Reply::Link:
+        result = linkResult(reply.link, bufferSize);
+        break;
     case Reply::Timeout:
         // What SG_IO reports for a command the kernel timed out: host status
         // DID_TIME_OUT, no driver status since Linux 5.14, no sense, ioctl success.

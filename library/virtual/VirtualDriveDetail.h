@@ -127,13 +127,15 @@ struct VirtualDrive::Reply
         Good,
         Check,
         Os,
-        Timeout
+        Timeout,
+        Link
     } kind = Good;
     Sense sense;
     bool deferred = false; // belongs to an earlier Immed command
     bool sksv = false;
     uint16_t progress = 0;
     int osError = 0;
+    LinkFault link;
     std::vector<uint8_t> data;
     bool waitForJob = false;
 
@@ -148,6 +150,13 @@ struct VirtualDrive::Reply
     {
         Reply reply;
         reply.kind = Timeout;
+        return reply;
+    }
+    static Reply linkFault(LinkFault fault)
+    {
+        Reply reply;
+        reply.kind = Link;
+        reply.link = fault;
         return reply;
     }
     static Reply with(std::vector<uint8_t> bytes)

@@ -24,6 +24,9 @@ VirtualDrive::Reply VirtualDrive::readDiscInformation()
     if (isOverwritable(disc.profile)) {
         status = disc.formatted ? (disc.profile == 0x12 || disc.profile == 0x43 ? 3 : 2) : 0;
         lastSession = disc.formatted ? 3 : 0;
+        // A quick-formatted DVD-RW is incomplete until CLOSE SESSION.
+        if (disc.profile == 0x13 && FIntermediate)
+            status = lastSession = 1;
         sessions = firstInLast = lastInLast = 1;
     } else if (disc.state == DiscState::Blank) {
         status = 0;
@@ -273,6 +276,17 @@ VirtualDrive::Reply VirtualDrive::write10(const ScsiCommand &command)
         return Reply::check(KInvalidAddress);
     if (uint64_t(lba) + count > disc.capacityBlocks)
         return Reply::check(KOutOfRange);
+    // A zero-fill going over the vanishing point loses the drive.
+    if (FSpec.faults.vanishDuringJob >= 0 &&
+        uint64_t(lba) + count > uint64_t(FSpec.faults.vanishDuringJob * disc.capacityBlocks)) {
+        FGone = true;
+        return Reply::linkFault(FSpec.faults.vanishAs);
+    }
+    // A partly formatted DVD+RW takes writes only inside the formatted part
+    // until the format is resumed (growisofs plus_rw_restart_format).
+    if (FSpec.quirks.partlyRefusesWrite && FBgStatus == 1 &&
+        uint64_t(lba) + count > formattedPart())
+        return Reply::check(KOutOfRange);
     if (count == 0)
         return {};
     // A first write to a virgin DVD+RW starts its background formatting.
@@ -290,6 +304,11 @@ VirtualDrive::Reply VirtualDrive::write10(const ScsiCommand &command)
         return Reply::check(Sense{0x03, 0x0C, 0x00});
     disc.label.clear();
     return {};
+}
+
+uint32_t VirtualDrive::formattedPart() const
+{
+    return uint32_t(FDisc->capacityBlocks * backgroundProgress());
 }
 
 VirtualDrive::Reply VirtualDrive::read10(const ScsiCommand &command)

@@ -87,8 +87,8 @@ VirtualDrive::Reply VirtualDrive::getConfiguration(const ScsiCommand &command)
         p = add(0x0023, 0, loaded({0x12, 0x13, 0x14, 0x1A, 0x2A, 0x43}), 8);
         // BD-RE certification the drive offers: Cert (30h sub-type 10b), QCert (11b).
         if (has({0x43}))
-            (*p)[0] = uint8_t((FSpec.quirks.certifyFull ? 0x01 : 0) |
-                              (FSpec.quirks.certifyQuick ? 0x02 : 0));
+            (*p)[0] = uint8_t((FSpec.quirks.certifyFull || FSpec.quirks.refuseFull ? 0x01 : 0) |
+                              (FSpec.quirks.certifyQuick || FSpec.quirks.refuseQuick ? 0x02 : 0));
     }
     if (has({0x12, 0x43}))
         add(0x0024, 0, loaded({0x12, 0x43}), 4)->at(0) = 0x80;

@@ -109,6 +109,10 @@ VirtualDrive::Reply VirtualDrive::formatUnit(const ScsiCommand &command)
 
     const uint16_t profile = FDisc->profile;
     const bool bdCertification = profile == 0x43 && type == 0x30 && subtype >= 2;
+    // A drive may list a certification in feature 0023h and still refuse it
+    // (libburn mmc.c notes a drive refusing quick certification).
+    if (bdCertification && (subtype == 2 ? FSpec.quirks.refuseFull : FSpec.quirks.refuseQuick))
+        return Reply::check(KInvalidField);
     if (bdCertification && !(subtype == 2 ? FSpec.quirks.certifyFull : FSpec.quirks.certifyQuick))
         return Reply::check(KInvalidParameter);
     auto job = std::make_unique<Job>();

@@ -77,8 +77,21 @@ void VirtualDrive::settle()
     if (!FJob)
         return;
     const double progress = jobProgress();
+    const double vanishAt = FJob->erases() ? FSpec.faults.vanishDuringJob : -1;
+    if (vanishAt >= 0 && progress >= vanishAt && (FJob->failAt < 0 || vanishAt <= FJob->failAt)) {
+        // Gone mid-job: the disc keeps whatever the drive had done to it.
+        FGone = true;
+        FJob.reset();
+        return;
+    }
     if (FJob->failAt >= 0 && progress >= FJob->failAt) {
-        FDeferred = FJob->failSense;
+        // With several initiators the deferred sense of an Immed job goes to
+        // whichever asks first (dvd-rw.html: it is reported upon the next
+        // command); a blocking command still gets its own failure.
+        if (!FJob->immediate || !FSpec.quirks.deferredTakenElsewhere)
+            FDeferred = FJob->failSense;
+        if (FSpec.quirks.bridge)
+            FBridgeNotReadyEnd = FClock->now() + FSpec.timing.bridgeNotReadySeconds;
         FJob.reset();
         return;
     }
@@ -111,6 +124,8 @@ void VirtualDrive::finishJob()
     }
     if (job->erases() && FSpec.quirks.attentionAfterErase)
         FUnitAttention = FSpec.quirks.attentionAfterErase;
+    if (job->erases() && FSpec.quirks.bridge)
+        FBridgeNotReadyEnd = job->end() + FSpec.timing.bridgeNotReadySeconds;
 }
 
 void VirtualDrive::startBackground(double seconds)

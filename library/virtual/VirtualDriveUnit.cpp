@@ -22,7 +22,9 @@ VirtualDrive::Reply VirtualDrive::testUnitReady()
         reply.sksv = FSpec.faults.progress == ProgressReport::TestUnitReady;
         return reply;
     }
-    if (FSpec.faults.notReady)
+    // Some USB bridges answer "not ready, cause not reportable" for a while
+    // after a long job (libburn spc.c waits out such a "clueless" adapter).
+    if (FSpec.faults.notReady || FClock->now() < FBridgeNotReadyEnd)
         return Reply::check(KNotReady);
     if (becomingReady())
         return Reply::check(KBecomingReady);
@@ -94,6 +96,10 @@ VirtualDrive::Reply VirtualDrive::preventAllow(unsigned handle, const ScsiComman
 VirtualDrive::Reply VirtualDrive::startStop(const ScsiCommand &command)
 {
     const uint8_t byte4 = command.cdb[4];
+    // A stop (Start=0, LoEj=0) spins the disc down, which on some drives
+    // ends a background format as CLOSE function 000b does.
+    if (FSpec.quirks.stopUnitStopsFormat && (byte4 & 0xF3) == 0)
+        stopBackground();
     if ((byte4 >> 4) != 0 || !(byte4 & 0x02))
         return {};
     if (byte4 & 0x01) { // load
@@ -104,6 +110,7 @@ VirtualDrive::Reply VirtualDrive::startStop(const ScsiCommand &command)
                 FReadyAt = FClock->now() + FSpec.faults.becomingReadySeconds;
                 FUnitAttention = KMediumChanged;
                 FNewMediaEvent = true;
+                FBusyOpens = FSpec.faults.busyAfterDiscChange;
             }
         }
         return {};

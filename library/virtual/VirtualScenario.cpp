@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <tuple>
 
 namespace blankora::virtualbay {
 
@@ -65,20 +66,88 @@ std::optional<int> osErrorCode(ScenarioReader &reader, const QJsonValue &value,
 {
     static const std::map<std::string, int> names = {
         {"EACCES", EACCES}, {"EPERM", EPERM}, {"ENOENT", ENOENT}, {"ENXIO", ENXIO},
-        {"ENODEV", ENODEV}, {"EBUSY", EBUSY}, {"EIO", EIO},
+        {"ENODEV", ENODEV}, {"EBUSY", EBUSY}, {"EIO", EIO},       {"ENOMEM", ENOMEM},
     };
     if (value.isString()) {
         const auto found = names.find(value.toString().toStdString());
         if (found != names.end())
             return found->second;
-        reader.fail(path, "unknown error \"" + value.toString().toStdString() +
-                              "\" (use EACCES, EPERM, ENOENT, ENXIO, ENODEV, EBUSY or EIO)");
+        reader.fail(path,
+                    "unknown error \"" + value.toString().toStdString() +
+                        "\" (use EACCES, EPERM, ENOENT, ENXIO, ENODEV, EBUSY, EIO or ENOMEM)");
         return std::nullopt;
     }
     const auto number = reader.integer(value, path, 4095);
     if (!number)
         return std::nullopt;
     return int(*number);
+}
+
+// A host status by its kernel name or number (DID_NO_CONNECT 1, DID_BAD_TARGET
+// 4, DID_ERROR 7).
+std::optional<int> hostStatusCode(ScenarioReader &reader, const QJsonValue &value,
+                                  const std::string &path)
+{
+    static const std::map<std::string, int> names = {{"DID_NO_CONNECT", 0x01},
+                                                     {"DID_TIME_OUT", 0x03},
+                                                     {"DID_BAD_TARGET", 0x04},
+                                                     {"DID_ERROR", 0x07}};
+    if (value.isString()) {
+        const auto found = names.find(value.toString().toStdString());
+        if (found != names.end())
+            return found->second;
+        reader.fail(path, "unknown host status \"" + value.toString().toStdString() +
+                              "\" (use DID_NO_CONNECT, DID_TIME_OUT, DID_BAD_TARGET, DID_ERROR "
+                              "or a number)");
+        return std::nullopt;
+    }
+    const auto number = reader.integer(value, path, 255);
+    if (!number)
+        return std::nullopt;
+    if (*number == 0) {
+        reader.fail(path, "host status 0 is no fault");
+        return std::nullopt;
+    }
+    return int(*number);
+}
+
+// One command's answer below the SCSI level from "hostStatus", "errno" or
+// "driverTimeout"; nothing when the item has none of them.
+std::optional<LinkFault> linkFault(ScenarioReader &reader, const QJsonObject &item,
+                                   const std::string &path, bool &ok)
+{
+    ok = true;
+    int given = 0;
+    LinkFault fault;
+    if (item.contains("hostStatus")) {
+        const auto code =
+            hostStatusCode(reader, item["hostStatus"], ScenarioReader::join(path, "hostStatus"));
+        ok = code.has_value();
+        fault.hostStatus = code.value_or(0);
+        ++given;
+    }
+    if (ok && item.contains("errno")) {
+        const auto code = osErrorCode(reader, item["errno"], ScenarioReader::join(path, "errno"));
+        ok = code.has_value();
+        fault.osError = code.value_or(0);
+        ++given;
+    }
+    if (ok && item.contains("driverTimeout")) {
+        const auto flag =
+            reader.boolean(item["driverTimeout"], ScenarioReader::join(path, "driverTimeout"));
+        ok = flag.has_value();
+        if (flag.value_or(false)) {
+            fault.driverStatus = 0x06; // DRIVER_TIMEOUT, host status 0
+            ++given;
+        }
+    }
+    if (ok && given > 1) {
+        reader.fail(path, "give one of \"hostStatus\", \"errno\" and \"driverTimeout\"");
+        ok = false;
+    }
+    if (!ok || given == 0)
+        return std::nullopt;
+    return fault;
 }
 
 bool parseDisc(ScenarioReader &reader, const QJsonObject &object, const std::string &path,
@@ -246,7 +315,8 @@ bool parseFaults(ScenarioReader &reader, const QJsonObject &object, const std::s
     if (!reader.checkKeys(object, path,
                           {"open", "readOnly", "notReady", "becomingReady", "sense", "blankFailsAt",
                            "blankFailSense", "ejectFails", "lockFails", "blankRefused",
-                           "vanishAfter", "garbage", "progress"}))
+                           "vanishAfter", "vanishDuringJob", "vanishAs", "busyAfterDiscChange",
+                           "garbage", "progress"}))
         return false;
     const auto key = [&](const char *name) { return ScenarioReader::join(path, name); };
     if (object.contains("open")) {
@@ -274,8 +344,9 @@ bool parseFaults(ScenarioReader &reader, const QJsonObject &object, const std::s
         for (qsizetype i = 0; i < list.size(); ++i) {
             const std::string itemPath = key("sense") + "[" + std::to_string(i) + "]";
             const auto item = reader.object(list[i], itemPath);
-            if (!item ||
-                !reader.checkKeys(*item, itemPath, {"opcode", "sense", "timeout", "mode", "after"}))
+            if (!item || !reader.checkKeys(*item, itemPath,
+                                           {"opcode", "sense", "timeout", "hostStatus", "errno",
+                                            "driverTimeout", "duringJob", "mode", "after"}))
                 return false;
             Injection injection;
             if (item->contains("opcode") && (*item)["opcode"] != QJsonValue("any")) {
@@ -292,27 +363,49 @@ bool parseFaults(ScenarioReader &reader, const QJsonObject &object, const std::s
                     return false;
                 injection.timeout = *flag;
             }
+            bool linkOk = true;
+            injection.link = linkFault(reader, *item, itemPath, linkOk);
+            if (!linkOk)
+                return false;
+            if (item->contains("duringJob")) {
+                const auto flag = reader.boolean((*item)["duringJob"],
+                                                 ScenarioReader::join(itemPath, "duringJob"));
+                if (!flag)
+                    return false;
+                injection.duringJob = *flag;
+            }
             if (item->contains("sense")) {
                 const auto sense =
                     reader.sense((*item)["sense"], ScenarioReader::join(itemPath, "sense"));
                 if (!sense)
                     return false;
                 injection.sense = *sense;
-            } else if (!injection.timeout) {
+            } else if (!injection.timeout && !injection.link) {
                 reader.fail(ScenarioReader::join(itemPath, "sense"), "missing (e.g. \"03/11/00\")");
                 return false;
             }
             if (item->contains("mode")) {
-                const auto mode =
-                    reader.string((*item)["mode"], ScenarioReader::join(itemPath, "mode"));
-                if (!mode)
-                    return false;
-                if (*mode != "once" && *mode != "always") {
-                    reader.fail(ScenarioReader::join(itemPath, "mode"),
-                                "\"" + *mode + "\" is not one of once, always");
-                    return false;
+                const std::string modePath = ScenarioReader::join(itemPath, "mode");
+                if ((*item)["mode"].isDouble()) {
+                    const auto times = reader.integer((*item)["mode"], modePath, 1e9);
+                    if (!times)
+                        return false;
+                    if (*times == 0) {
+                        reader.fail(modePath, "answer at least once");
+                        return false;
+                    }
+                    injection.times = unsigned(*times);
+                } else {
+                    const auto mode = reader.string((*item)["mode"], modePath);
+                    if (!mode)
+                        return false;
+                    if (*mode != "once" && *mode != "always") {
+                        reader.fail(modePath,
+                                    "\"" + *mode + "\" is not one of once, always or a count");
+                        return false;
+                    }
+                    injection.mode = *mode == "once" ? InjectMode::Once : InjectMode::Always;
                 }
-                injection.mode = *mode == "once" ? InjectMode::Once : InjectMode::Always;
             }
             if (item->contains("after")) {
                 const auto after =
@@ -369,6 +462,37 @@ bool parseFaults(ScenarioReader &reader, const QJsonObject &object, const std::s
             return false;
         faults.vanishAfter = int(*count);
     }
+    if (object.contains("vanishDuringJob")) {
+        const auto at = reader.number(object["vanishDuringJob"], key("vanishDuringJob"), 0, 1);
+        if (!at)
+            return false;
+        faults.vanishDuringJob = *at;
+    }
+    if (object.contains("vanishAs")) {
+        const auto name = reader.string(object["vanishAs"], key("vanishAs"));
+        if (!name)
+            return false;
+        static const std::map<std::string, LinkFault> kinds = {
+            {"ENODEV", LinkFault{ENODEV}},
+            {"ENXIO", LinkFault{ENXIO}},
+            {"DID_NO_CONNECT", LinkFault{0, 0x01}},
+            {"DID_BAD_TARGET", LinkFault{0, 0x04}}};
+        const auto found = kinds.find(*name);
+        if (found == kinds.end()) {
+            reader.fail(key("vanishAs"),
+                        "\"" + *name +
+                            "\" is not one of ENODEV, ENXIO, DID_NO_CONNECT, DID_BAD_TARGET");
+            return false;
+        }
+        faults.vanishAs = found->second;
+    }
+    if (object.contains("busyAfterDiscChange")) {
+        const auto count =
+            reader.integer(object["busyAfterDiscChange"], key("busyAfterDiscChange"), 1000);
+        if (!count)
+            return false;
+        faults.busyAfterDiscChange = unsigned(*count);
+    }
     if (object.contains("garbage")) {
         const QJsonValue garbage = object["garbage"];
         if (garbage.isBool()) {
@@ -413,12 +537,18 @@ bool parseQuirks(ScenarioReader &reader, const QJsonObject &object, const std::s
     if (!reader.checkKeys(object, path,
                           {"backgroundFormat", "earlyReady", "readySense", "senseFormat",
                            "deferredErrors", "attentionAfterErase", "certification",
-                           "kernelTimeouts"}))
+                           "kernelTimeouts", "deferredTakenElsewhere", "partlyRefusesWrite",
+                           "stopUnitStopsFormat", "bridge", "certificationRefused"}))
         return false;
     const auto key = [&](const char *name) { return ScenarioReader::join(path, name); };
-    for (const auto &[name, target] : {std::pair{"backgroundFormat", &quirks.backgroundFormat},
-                                       std::pair{"deferredErrors", &quirks.deferredErrors},
-                                       std::pair{"kernelTimeouts", &quirks.kernelTimeouts}}) {
+    for (const auto &[name, target] :
+         {std::pair{"backgroundFormat", &quirks.backgroundFormat},
+          std::pair{"deferredErrors", &quirks.deferredErrors},
+          std::pair{"kernelTimeouts", &quirks.kernelTimeouts},
+          std::pair{"deferredTakenElsewhere", &quirks.deferredTakenElsewhere},
+          std::pair{"partlyRefusesWrite", &quirks.partlyRefusesWrite},
+          std::pair{"stopUnitStopsFormat", &quirks.stopUnitStopsFormat},
+          std::pair{"bridge", &quirks.bridge}}) {
         if (!object.contains(name))
             continue;
         const auto flag = reader.boolean(object[name], key(name));
@@ -463,25 +593,30 @@ bool parseQuirks(ScenarioReader &reader, const QJsonObject &object, const std::s
         }
         quirks.attentionAfterErase = sense;
     }
-    if (object.contains("certification")) {
-        const QJsonValue value = object["certification"];
+    // "certification": what feature 0023h offers; "certificationRefused":
+    // listed there too, but refused by FORMAT.
+    for (const auto &[name, full, quick] :
+         {std::tuple{"certification", &quirks.certifyFull, &quirks.certifyQuick},
+          std::tuple{"certificationRefused", &quirks.refuseFull, &quirks.refuseQuick}}) {
+        if (!object.contains(name))
+            continue;
+        const QJsonValue value = object[name];
         if (!value.isArray()) {
-            reader.fail(key("certification"),
-                        "expected an array of \"full\" and \"quick\", found " +
-                            ScenarioReader::typeName(value));
+            reader.fail(key(name), "expected an array of \"full\" and \"quick\", found " +
+                                       ScenarioReader::typeName(value));
             return false;
         }
-        quirks.certifyFull = quirks.certifyQuick = false;
+        *full = *quick = false;
         const QJsonArray list = value.toArray();
         for (qsizetype i = 0; i < list.size(); ++i) {
-            const std::string itemPath = key("certification") + "[" + std::to_string(i) + "]";
+            const std::string itemPath = key(name) + "[" + std::to_string(i) + "]";
             const auto mode = reader.string(list[i], itemPath);
             if (!mode)
                 return false;
             if (*mode == "full")
-                quirks.certifyFull = true;
+                *full = true;
             else if (*mode == "quick")
-                quirks.certifyQuick = true;
+                *quick = true;
             else {
                 reader.fail(itemPath, "\"" + *mode + "\" is not one of full, quick");
                 return false;
@@ -690,7 +825,7 @@ bool parseDrive(ScenarioReader &reader, const QJsonObject &object, const std::st
         if (!timing || !reader.checkKeys(*timing, key("timing"),
                                          {"commandMs", "blankFastSeconds", "blankFullSeconds",
                                           "formatFastSeconds", "formatFullSeconds",
-                                          "formatForegroundSeconds"}))
+                                          "formatForegroundSeconds", "bridgeNotReadySeconds"}))
             return false;
         for (const auto &[name, target] :
              {std::pair{"commandMs", &drive.timing.commandLatencyMs},
@@ -698,7 +833,8 @@ bool parseDrive(ScenarioReader &reader, const QJsonObject &object, const std::st
               std::pair{"blankFullSeconds", &drive.timing.blankFullSeconds},
               std::pair{"formatFastSeconds", &drive.timing.formatFastSeconds},
               std::pair{"formatFullSeconds", &drive.timing.formatFullSeconds},
-              std::pair{"formatForegroundSeconds", &drive.timing.formatForegroundSeconds}}) {
+              std::pair{"formatForegroundSeconds", &drive.timing.formatForegroundSeconds},
+              std::pair{"bridgeNotReadySeconds", &drive.timing.bridgeNotReadySeconds}}) {
             if (!timing->contains(name))
                 continue;
             const auto value =

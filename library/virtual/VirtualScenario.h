@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -24,16 +25,30 @@ enum class InjectMode
     Always
 };
 
-// "Answer opcode X with this sense (or a time-out)": skips the first `after`
-// matching commands, then hits once or on every later match.
+// A command that fails below the SCSI level: an errno from the ioctl
+// (osError), else a host and driver status from SG_IO.
+struct LinkFault
+{
+    int osError = 0;
+    int hostStatus = 0;
+    int driverStatus = 0;
+};
+
+// "Answer opcode X with this sense (or a time-out, a link fault)": skips the
+// first `after` matching commands, then hits `times` times (Once) or on every
+// later match (Always).
 struct Injection
 {
     int opcode = -1; // -1: any command
     Sense sense;
-    bool timeout = false; // transport error host status 3 instead of sense
+    bool timeout = false;          // transport error host status 3 instead of sense
+    std::optional<LinkFault> link; // instead of sense
+    bool duringJob = false;        // matches only while a BLANK/FORMAT or background format runs
     InjectMode mode = InjectMode::Once;
+    unsigned times = 1;
     unsigned after = 0;
     unsigned seen = 0;
+    unsigned hits = 0;
     bool spent = false;
 };
 
@@ -92,6 +107,7 @@ struct Timing
     double formatFastSeconds = 90;
     double formatFullSeconds = -1;
     double formatForegroundSeconds = 3; // background formatting: until the drive is ready again
+    double bridgeNotReadySeconds = 40;  // with quirks.bridge: 02/04/00 to TUR after a job
 };
 
 // How a real drive departs from the tidy emulator; every quirk is off unless a
@@ -104,9 +120,15 @@ struct Quirks
     bool descriptorSense = false;    // sense data as 72h (73h deferred)
     bool deferredErrors = false;     // a failing Immed erase job reports 71h/73h
     std::optional<Sense> attentionAfterErase;
-    bool certifyFull = true;     // feature 0023h Cert: FORMAT 30h sub-type 10b
-    bool certifyQuick = true;    // feature 0023h QCert: FORMAT 30h sub-type 11b
-    bool kernelTimeouts = false; // a blocking BLANK/FORMAT outlasting its time-out fails
+    bool certifyFull = true;             // feature 0023h Cert: FORMAT 30h sub-type 10b
+    bool certifyQuick = true;            // feature 0023h QCert: FORMAT 30h sub-type 11b
+    bool kernelTimeouts = false;         // a blocking BLANK/FORMAT outlasting its time-out fails
+    bool deferredTakenElsewhere = false; // a failed job's deferred sense goes to another initiator
+    bool partlyRefusesWrite = false;     // partly formatted DVD+RW: WRITE beyond the format fails
+    bool stopUnitStopsFormat = false;    // START STOP UNIT Start=0 stops a background format
+    bool bridge = false;      // USB bridge: strict allocation lengths, not ready after jobs
+    bool refuseFull = false;  // Cert listed, FORMAT 30h sub-type 10b refused
+    bool refuseQuick = false; // QCert listed, FORMAT 30h sub-type 11b refused
 };
 
 struct Faults
@@ -122,6 +144,9 @@ struct Faults
     std::optional<Sense> lockFails;
     Sense blankRefused{0x05, 0x30, 0x05}; // BLANK on a medium without BLANK
     int vanishAfter = -1;                 // ENODEV after this many commands
+    double vanishDuringJob = -1;          // fraction of an erase job (or zero-fill) to vanish at
+    LinkFault vanishAs{ENODEV};           // what every command answers once the drive is gone
+    unsigned busyAfterDiscChange = 0;     // exclusive opens refused (EBUSY) after a disc goes in
     bool garbageAll = false;
     std::set<int> garbageOpcodes;
     ProgressReport progress = ProgressReport::TestUnitReady;

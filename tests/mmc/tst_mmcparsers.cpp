@@ -1,3 +1,4 @@
+#include "library/mmc/MmcCommands.h"
 #include "library/mmc/MmcParsers.h"
 #include "library/mmc/MmcSense.h"
 
@@ -100,6 +101,58 @@ Reply capabilitiesReply(uint16_t descriptors)
     return r;
 }
 
+// A drive behind a USB bridge with strict lengths (dvd+rw-format.cpp: USB
+// units "absolutely insist on accurate" lengths): a data-in command whose
+// allocation exceeds the reply fails with 05/24/00 and transfers nothing.
+// GET PERFORMANCE replies with as many of its descriptors as asked for.
+class StrictBridge : public blankora::transport::ScsiTransport
+{
+public:
+    std::map<uint8_t, Reply> replies;
+    std::vector<Reply> performance; // 16-byte descriptors
+    std::map<uint8_t, size_t> lastAllocation;
+
+    std::string deviceNode() const override { return "/dev/sr-bridge"; }
+
+    blankora::transport::ScsiResult execute(const blankora::transport::ScsiCommand &c) override
+    {
+        const uint8_t op = c.cdb[0];
+        Reply reply = op == 0xAC ? performanceReply(size_t(c.cdb[8]) << 8 | c.cdb[9]) : replies[op];
+        const size_t allocation = op == 0xAC ? 8 + 16 * (size_t(c.cdb[8]) << 8 | c.cdb[9])
+                                             : size_t(c.cdb[7]) << 8 | c.cdb[8];
+        lastAllocation[op] = allocation;
+        blankora::transport::ScsiResult r;
+        if (allocation > reply.size() || allocation != c.dataIn.size()) {
+            r.category = blankora::transport::ResultCategory::CheckCondition;
+            r.status = 2;
+            r.sense = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0x00};
+            r.residual = c.dataIn.size();
+            return r;
+        }
+        std::copy_n(reply.begin(), allocation, c.dataIn.begin());
+        return r;
+    }
+
+    Reply performanceReply(size_t asked) const
+    {
+        const size_t n = std::min(asked, performance.size());
+        Reply r(8, 0);
+        put32(r, 0, static_cast<uint32_t>(4 + 16 * performance.size()));
+        for (size_t i = 0; i < n; ++i)
+            r.insert(r.end(), performance[i].begin(), performance[i].end());
+        return r;
+    }
+};
+
+Reply descriptor16(uint32_t endLba, uint32_t speed)
+{
+    Reply d(16, 0);
+    put32(d, 4, endLba);
+    put32(d, 8, speed);
+    put32(d, 12, speed);
+    return d;
+}
+
 } // namespace
 
 // Decoding of the drive's answers, and their refusal of anything malformed.
@@ -126,6 +179,8 @@ private slots:
     void senseProgress_data();
     void senseProgress();
     void failureTextCarriesUserTextAndTriple();
+    void strictBridgeGetsExactLengths_data();
+    void strictBridgeGetsExactLengths();
 };
 
 void TestMmcParsers::malformedRepliesFail_data()
@@ -517,6 +572,82 @@ void TestMmcParsers::failureTextCarriesUserTextAndTriple()
     lost.category = blankora::transport::ResultCategory::OsError;
     lost.text = "The device /dev/sr0 is gone.";
     QCOMPARE(describeFailure(lost), lost.text);
+}
+
+// Each variable-length query over a strict bridge: read in two passes, the last
+// one with exactly the length the reply announces (dvd+rw-format.cpp for READ
+// FORMAT CAPACITIES, growisofs_mmc.cpp and libburn mmc.c for GET PERFORMANCE).
+// Garbage lengths end in a failure with a text, never a read past the reply.
+void TestMmcParsers::strictBridgeGetsExactLengths_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<int>("descriptors"); // GET PERFORMANCE descriptors the drive holds
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("READ FORMAT CAPACITIES") << "formats" << 0 << "ok 2 formats, allocation 28";
+    QTest::newRow("READ DISC INFORMATION 32 bytes")
+        << "discinfo" << 0 << "ok status 3, allocation 32";
+    QTest::newRow("GET CONFIGURATION") << "config" << 0 << "ok 1 features, allocation 28";
+    QTest::newRow("GET PERFORMANCE write speeds") << "speeds" << 3 << "ok 3 speeds, allocation 56";
+    QTest::newRow("GET PERFORMANCE no write speeds")
+        << "speeds" << 0 << "ok 0 speeds, allocation 8";
+    QTest::newRow("GET PERFORMANCE current of 2")
+        << "current" << 2 << "ok 11080 kB/s, allocation 24";
+    QTest::newRow("GET PERFORMANCE no current") << "current" << 0 << "failed";
+    QTest::newRow("READ DISC INFORMATION length overflows") << "discinfo-huge" << 0 << "failed";
+    QTest::newRow("READ FORMAT CAPACITIES list of 7") << "formats-odd" << 0 << "failed";
+}
+
+void TestMmcParsers::strictBridgeGetsExactLengths()
+{
+    QFETCH(QString, query);
+    QFETCH(int, descriptors);
+    QFETCH(QString, expected);
+    StrictBridge drive;
+    Reply formats{0, 0, 0, 24};
+    formats.insert(formats.end(), {0x00, 0x23, 0x0F, 0x50, 0x02, 0x00, 0x08, 0x00});
+    formats.insert(formats.end(), {0x00, 0x23, 0x0F, 0x50, 0x98, 0x00, 0x00, 0x00}); // 26h
+    formats.insert(formats.end(), {0x00, 0x23, 0x0F, 0x50, 0x00, 0x00, 0x08, 0x00}); // 00h
+    if (query == "formats-odd")
+        formats[3] = 7;
+    drive.replies[0x23] = formats;
+    Reply disc(32, 0);
+    put16(disc, 0, query == "discinfo-huge" ? 0xFFFF : 30);
+    disc[2] = 0x13;
+    drive.replies[0x51] = disc;
+    Reply config(8, 0);
+    put16(config, 6, 0x002A);
+    config.insert(config.end(), {0x00, 0x00, 0x03, 4, 0x00, 0x2A, 0x01, 0});       // profile list
+    config.insert(config.end(), {0x00, 0x23, 0x05, 8, 0x03, 0, 0, 0, 0, 0, 0, 0}); // 0023h
+    put32(config, 0, static_cast<uint32_t>(config.size() - 4));
+    drive.replies[0x46] = config;
+    for (int i = 0; i < descriptors; ++i)
+        drive.performance.push_back(descriptor16(2295103, 11080 * (i + 1)));
+
+    QString got;
+    const auto outcome = [&](const auto &r, uint8_t op, const QString &what) {
+        got = r.ok ? QString("ok %1, allocation %2").arg(what).arg(drive.lastAllocation[op])
+                   : QString("failed");
+        if (!r.ok)
+            QVERIFY2(!r.text.empty(), "a failure must say why");
+    };
+    if (query.startsWith("formats")) {
+        const auto r = readFormatCapacities(drive);
+        outcome(r, 0x23, QString("%1 formats").arg(r.value.formats.size()));
+    } else if (query.startsWith("discinfo")) {
+        const auto r = readDiscInformation(drive);
+        outcome(r, 0x51, QString("status %1").arg(r.value.discStatus));
+    } else if (query == "config") {
+        const auto r = getConfiguration(drive);
+        outcome(r, 0x46, QString("%1 features").arg(r.value.features.size()));
+    } else if (query == "speeds") {
+        const auto r = getWriteSpeeds(drive);
+        outcome(r, 0xAC, QString("%1 speeds").arg(r.value.size()));
+    } else {
+        const auto r = getCurrentWritePerformance(drive);
+        outcome(r, 0xAC, QString("%1 kB/s").arg(r.value.endPerformance));
+    }
+    QCOMPARE(got, expected);
 }
 
 QTEST_MAIN(TestMmcParsers)

@@ -10,6 +10,7 @@ using namespace blankora;
 using blankora::test::Exchange;
 using transport::ResultCategory;
 using virtualbay::VirtualBay;
+using virtualbay::VirtualDrive;
 
 namespace {
 
@@ -18,6 +19,7 @@ const std::map<QString, QByteArray> &aliases()
 {
     static const std::map<QString, QByteArray> table = {
         {"TUR", "000000000000"},
+        {"INQUIRY", "120000002400"},
         {"SENSE", "030000001200"},
         {"STOP", "1b0100000000"},
         {"CONFIG", "460000000000000008 00"},
@@ -43,9 +45,13 @@ size_t allocation(const std::vector<uint8_t> &cdb)
     switch (cdb[0]) {
     case 0x03:
         return cdb[4];
+    case 0x12:
+        return size_t(cdb[3] << 8 | cdb[4]);
     case 0x23:
+    case 0x43:
     case 0x46:
     case 0x51:
+    case 0x5A:
         return size_t(cdb[7] << 8 | cdb[8]);
     case 0x28:
         return size_t(cdb[7] << 8 | cdb[8]) * 2048;
@@ -82,15 +88,29 @@ Exchange run(transport::ScsiTransport &drive, const QString &command)
     return exchange;
 }
 
-// "good", "timeout", or the sense as "[RC ]K/ASC/ASCQ[ progress]": RC is the
+QString errnoName(int error)
+{
+    static const std::map<int, QString> names = {{ENODEV, "ENODEV"}, {ENXIO, "ENXIO"}, {EIO, "EIO"},
+                                                 {ENOMEM, "ENOMEM"}, {EBUSY, "EBUSY"}, {0, "ok"}};
+    const auto found = names.find(error);
+    return found != names.end() ? found->second : QString::number(error);
+}
+
+// "good", "timeout", an errno name, "host HH" / "driver HH" for other
+// transport errors, or the sense as "[RC ]K/ASC/ASCQ[ progress]": RC is the
 // response code (70h..73h), progress that the sense carries a progress field.
 QString outcome(const Exchange &exchange)
 {
     const transport::ScsiResult &result = exchange.result;
     if (result.category == ResultCategory::Good)
         return QStringLiteral("good");
+    if (result.category == ResultCategory::OsError)
+        return errnoName(result.osError);
     if (result.category == ResultCategory::TransportError && result.hostStatus == 3)
         return QStringLiteral("timeout");
+    if (result.category == ResultCategory::TransportError)
+        return result.hostStatus != 0 ? QString::asprintf("host %02X", result.hostStatus)
+                                      : QString::asprintf("driver %02X", result.driverStatus);
     if (result.category != ResultCategory::CheckCondition || result.sense.empty())
         return QStringLiteral("other");
     const std::vector<uint8_t> &sense = result.sense;
@@ -104,10 +124,10 @@ QString outcome(const Exchange &exchange)
                              result.ascq, progress ? " progress" : "");
 }
 
-std::shared_ptr<VirtualBay> quirkBay()
+std::shared_ptr<VirtualBay> quirkBay(const char *file = "emu-quirks.json")
 {
     std::string error;
-    auto bay = VirtualBay::fromFile(BLANKORA_TEST_SCENARIOS "/emu-quirks.json", error);
+    auto bay = VirtualBay::fromFile(std::string(BLANKORA_TEST_SCENARIOS "/") + file, error);
     if (!bay)
         qWarning("%s", error.c_str());
     return bay;
@@ -117,6 +137,61 @@ std::unique_ptr<transport::ScsiTransport>
 openDrive(VirtualBay &bay, int number, transport::OpenMode mode = transport::OpenMode::Shared)
 {
     return std::move(bay.openBySystemNumber(number, mode).transport);
+}
+
+// Plays a script against one drive of a scenario. A step is "+S" (advance S
+// simulated seconds), "bg N" (READ DISC INFORMATION byte 7 shows N),
+// "profile N" (hex), "capacity N" (READ FORMAT CAPACITIES descriptor type),
+// "node N" (bytes in the disc image), "status N" (disc status), "listed
+// yes|no" (in the bay's enumeration), "open ERRNO|ok" (an exclusive open),
+// "byte N = 0xXX" (of the last reply's data) or "[2: ]COMMAND = OUTCOME"
+// (on the first or a second handle opened at the start).
+void play(const char *file, int drive, const QStringList &steps)
+{
+    auto bay = quirkBay(file);
+    QVERIFY(bay);
+    auto handle = openDrive(*bay, drive);
+    auto second = openDrive(*bay, drive);
+    QVERIFY(handle && second);
+    VirtualDrive &emulated = bay->drive(size_t(drive));
+    Exchange last;
+    for (const QString &step : steps) {
+        const QStringList parts = step.split(QStringLiteral(" = "));
+        const QString head = parts[0];
+        const QString value = head.section(' ', 1);
+        if (step.startsWith('+')) {
+            bay->clock().advance(step.mid(1).toDouble());
+        } else if (head.startsWith(QLatin1String("bg "))) {
+            QCOMPARE(emulated.backgroundFormat(), value.toInt());
+        } else if (head.startsWith(QLatin1String("profile "))) {
+            QCOMPARE(emulated.currentProfile(), value.toUShort(nullptr, 16));
+        } else if (head.startsWith(QLatin1String("status "))) {
+            QCOMPARE(emulated.discStatus(), value.toInt());
+        } else if (head.startsWith(QLatin1String("node "))) {
+            struct stat info = {};
+            QCOMPARE(::stat(handle->deviceNode().c_str(), &info), 0);
+            QCOMPARE(qint64(info.st_size), value.toLongLong());
+        } else if (head.startsWith(QLatin1String("capacity "))) {
+            const Exchange caps = run(*handle, QStringLiteral("FORMATCAPS"));
+            QVERIFY(caps.result.ok());
+            QCOMPARE(caps.data[8] & 0x03, value.toInt());
+        } else if (head.startsWith(QLatin1String("listed "))) {
+            const auto entries = bay->enumerate();
+            const bool listed = std::any_of(entries.begin(), entries.end(),
+                                            [&](const auto &e) { return e.systemNumber == drive; });
+            QCOMPARE(listed, value == QLatin1String("yes"));
+        } else if (head.startsWith(QLatin1String("open "))) {
+            const transport::OpenResult opened =
+                bay->openBySystemNumber(drive, transport::OpenMode::Exclusive);
+            QCOMPARE(errnoName(opened.osError), value);
+        } else if (head.startsWith(QLatin1String("byte "))) {
+            QCOMPARE(QString::asprintf("0x%02X", last.data.at(value.toUInt())), parts[1]);
+        } else {
+            const bool onSecond = head.startsWith(QLatin1String("2: "));
+            last = run(onSecond ? *second : *handle, onSecond ? head.mid(3) : head);
+            QCOMPARE(outcome(last), parts[1]);
+        }
+    }
 }
 
 } // namespace
@@ -130,6 +205,9 @@ class TestVirtualQuirks : public QObject
 private slots:
     void scripts_data();
     void scripts();
+    void switches_data();
+    void switches();
+    void longJobWithoutProgressStaysBusy();
     void eraseFollowsTheDiscsOwnSpeed_data();
     void eraseFollowsTheDiscsOwnSpeed();
     void descriptorSenseCarriesProgress();
@@ -140,10 +218,7 @@ private slots:
 
 void TestVirtualQuirks::scripts_data()
 {
-    // A step is "+S" (advance S simulated seconds), "bg N" (READ DISC
-    // INFORMATION byte 7 shows N), "profile N" (hex), "capacity N" (READ FORMAT
-    // CAPACITIES descriptor type), "node N" (bytes in the disc image) or
-    // "COMMAND = OUTCOME".
+    // Steps as play() reads them.
     QTest::addColumn<int>("drive");
     QTest::addColumn<QStringList>("steps");
     // dvd+rw-format: FORMAT 26h, wait, "stop de-icing", "close session".
@@ -235,30 +310,184 @@ void TestVirtualQuirks::scripts()
 {
     QFETCH(int, drive);
     QFETCH(QStringList, steps);
-    auto bay = quirkBay();
-    QVERIFY(bay);
-    auto handle = openDrive(*bay, drive);
-    QVERIFY(handle);
-    for (const QString &step : steps) {
-        if (step.startsWith('+')) {
-            bay->clock().advance(step.mid(1).toDouble());
-        } else if (step.startsWith(QLatin1String("bg "))) {
-            QCOMPARE(bay->drive(size_t(drive)).backgroundFormat(), step.mid(3).toInt());
-        } else if (step.startsWith(QLatin1String("profile "))) {
-            QCOMPARE(bay->drive(size_t(drive)).currentProfile(), step.mid(8).toUShort(nullptr, 16));
-        } else if (step.startsWith(QLatin1String("node "))) {
-            struct stat info = {};
-            QCOMPARE(::stat(handle->deviceNode().c_str(), &info), 0);
-            QCOMPARE(qint64(info.st_size), step.mid(5).toLongLong());
-        } else if (step.startsWith(QLatin1String("capacity "))) {
-            const Exchange caps = run(*handle, QStringLiteral("FORMATCAPS"));
-            QVERIFY(caps.result.ok());
-            QCOMPARE(caps.data[8] & 0x03, step.mid(9).toInt());
-        } else {
-            const QStringList parts = step.split(QStringLiteral(" = "));
-            QCOMPARE(outcome(run(*handle, parts[0])), parts[1]);
-        }
+    play("emu-quirks.json", drive, steps);
+}
+
+void TestVirtualQuirks::switches_data()
+{
+    // Drives of emu-switches.json; steps as play() reads them.
+    QTest::addColumn<int>("drive");
+    QTest::addColumn<QStringList>("steps");
+    const QString block = QString(QLatin1String("00")).repeated(2048);
+    // A drive unplugged mid-blank: the kernel's sr driver answers ENODEV on
+    // every handle and the node goes (libburn sg-linux.c: the drive is lost).
+    QTest::newRow("vanishes during a blank")
+        << 0 << QStringList{"BLANKFAST = good",    "+40",       "TUR = 70 02/04/07 progress",
+                            "listed yes",          "+20",       "TUR = ENODEV",
+                            "2: INQUIRY = ENODEV", "listed no", "open ENODEV"};
+    // SG_IO's host status after a removal: DID_NO_CONNECT (libburn sg-linux.c,
+    // sg3_utils sg_lib.c); a blocking blank ends with it.
+    QTest::newRow("vanishes as DID_NO_CONNECT during a blocking blank")
+        << 1
+        << QStringList{"a10100000000000000000000 = host 01", "TUR = host 01", "2: TUR = host 01",
+                       "listed no", "open ENODEV"};
+    QTest::newRow("vanishes during a zero-fill")
+        << 2
+        << QStringList{"2a000000000000000100/" + block + " = good",
+                       "2a000000040000000100/" + block + " = ENXIO", "TUR = ENXIO", "open ENXIO"};
+    // Another initiator (the kernel's check on close) takes the deferred sense:
+    // this handle sees GOOD, the disc keeps its content (dvd-rw.html). A
+    // blocking blank still gets its own failure.
+    QTest::newRow("deferred failure taken elsewhere")
+        << 3
+        << QStringList{"BLANKFAST = good",
+                       "+40",
+                       "TUR = 70 02/04/07 progress",
+                       "+20",
+                       "TUR = good",
+                       "SENSE = good",
+                       "byte 2 = 0x00",
+                       "CONFIG = good",
+                       "status 2",
+                       "a10100000000000000000000 = 70 03/51/00",
+                       "TUR = good",
+                       "status 2"};
+    // Odd answers while polling leave the drive blanking: the eject button
+    // (06/5A/01), a reset (06/29/00), an aborted command, DID_ERROR twice,
+    // EIO, ENOMEM, DRIVER_TIMEOUT with host status 0 as older kernels gave it.
+    QTest::newRow("odd answers during a job do not stop it")
+        << 4
+        << QStringList{"TUR = good",
+                       "BLANKFAST = good",
+                       "TUR = 70 06/5A/01",
+                       "TUR = 70 06/29/00",
+                       "TUR = 70 0B/00/00",
+                       "TUR = host 07",
+                       "TUR = host 07",
+                       "TUR = EIO",
+                       "TUR = ENOMEM",
+                       "TUR = driver 06",
+                       "+50",
+                       "TUR = 70 02/04/07 progress",
+                       "+50",
+                       "TUR = good",
+                       "status 0"};
+    QTest::newRow("numeric and permanent modes")
+        << 4 << QStringList{"CONFIG = host 04",  "CONFIG = host 04",  "DISCINFO = ENODEV",
+                            "DISCINFO = ENODEV", "DISCINFO = ENODEV", "DISCINFO = good",
+                            "CONFIG = host 04"};
+    // libburn sg-linux.c: udev and UDisks2 hold a new disc's drive; EBUSY on
+    // O_EXCL for a while after the disc goes in, then it opens.
+    QTest::newRow("busy after a disc change") << 5 << QStringList{"open EBUSY",
+                                                                  "open EBUSY",
+                                                                  "open ok",
+                                                                  "open ok",
+                                                                  "1b0000000200 = good",
+                                                                  "open ok",
+                                                                  "1b0000000300 = good",
+                                                                  "open EBUSY",
+                                                                  "open EBUSY",
+                                                                  "open ok"};
+    // dvd+rw-format.cpp: USB units insist on accurate lengths; libburn spc.c:
+    // a "clueless" adapter answers 02/04/00 after a job.
+    QTest::newRow("bridge: strict lengths, not ready after a job")
+        << 6
+        << QStringList{"DISCINFO = good",
+                       "510000000000000100 00 = 70 05/24/00",
+                       "FORMATCAPS = 70 05/24/00",
+                       "23000000000000000c00 = good",
+                       "BLANKFAST = good",
+                       "+59",
+                       "TUR = 70 02/04/07 progress",
+                       "+2",
+                       "TUR = 70 02/04/00",
+                       "DISCINFO = good",
+                       "+38",
+                       "TUR = 70 02/04/00",
+                       "+1",
+                       "TUR = good"};
+    QTest::newRow("bridge: not ready after a failed job too")
+        << 12 << QStringList{"BLANKFAST = good",  "+30", "TUR = 70 03/51/00",
+                             "TUR = 70 02/04/00", "+40", "TUR = good"};
+    // growisofs plus_rw_restart_format: a partly formatted DVD+RW takes
+    // writes beyond its formatted half only once the format is resumed.
+    QTest::newRow("partly formatted refuses writes beyond its format")
+        << 7
+        << QStringList{"2a000000000000000100/" + block + " = good",
+                       "2a00001182 9f00000100/" + block + " = good",
+                       "2a00001182a000000100/" + block + " = 70 05/21/00",
+                       "bg 1",
+                       "RESTART26 = good",
+                       "bg 2",
+                       "2a00001182a000000100/" + block + " = good"};
+    QTest::newRow("STOP UNIT stops a background format")
+        << 8 << QStringList{"FORMAT26 = good", "+3", "bg 2", "1b0000000000 = good", "bg 1"};
+    QTest::newRow("STOP UNIT leaves it running by default")
+        << 9 << QStringList{"FORMAT26 = good", "+3", "bg 2", "1b0000000000 = good", "bg 2"};
+    // libburn mmc.c: a drive lists quick certification and refuses it.
+    QTest::newRow("certification listed but refused")
+        << 10
+        << QStringList{"46020023000000001000 = good", "byte 12 = 0x03", "CERTQUICK = 70 05/24/00",
+                       "CERTFULL = good"};
+    // dvd+rw-format.cpp: FORMAT 15h with block count 0; libburn mmc.c: the
+    // disc stays intermediate (format descriptor type 3, disc and session
+    // incomplete) until CLOSE SESSION.
+    QTest::newRow("DVD-RW quick format with block count 0")
+        << 11
+        << QStringList{"profile 14",
+                       "FORMAT15 = good",
+                       "+59",
+                       "TUR = 70 02/04/04 progress",
+                       "+1",
+                       "TUR = good",
+                       "profile 13",
+                       "capacity 3",
+                       "DISCINFO = good",
+                       "byte 2 = 0x15",
+                       "status 1",
+                       "CLOSE = good",
+                       "capacity 2",
+                       "DISCINFO = good",
+                       "byte 2 = 0x1E",
+                       "status 2"};
+}
+
+void TestVirtualQuirks::switches()
+{
+    QFETCH(int, drive);
+    QFETCH(QStringList, steps);
+    play("emu-switches.json", drive, steps);
+}
+
+// A 4x CD-RW full blank (20 simulated minutes) with no progress under a fast
+// clock: it ends, and until then every poll says "long write in progress"
+// without a progress field (libburn spc.c and dvd+rw-tools wait_for_unit
+// keep polling while the drive says so).
+void TestVirtualQuirks::longJobWithoutProgressStaysBusy()
+{
+    std::string error;
+    auto bay = VirtualBay::fromJson(R"({"timeFactor": 2400, "drives": [{"model": "cd-writer",
+        "disc": {"profile": "CD-RW", "eraseSpeedKBps": "typical"},
+        "faults": {"progress": "none"}}]})",
+                                    error);
+    QVERIFY2(bay, error.c_str());
+    auto handle = openDrive(*bay, 0);
+    QCOMPARE(outcome(run(*handle, "BLANKFULL")), QStringLiteral("good"));
+    QString answer;
+    for (int poll = 0; poll < 100000 && answer != QLatin1String("good"); ++poll) {
+        answer = outcome(run(*handle, "TUR"));
+        if (answer == QLatin1String("good"))
+            break;
+        QCOMPARE(answer, QStringLiteral("70 02/04/07"));
+        const Exchange sense = run(*handle, "SENSE");
+        QCOMPARE(QString::asprintf("%02X/%02X/%02X SKSV %d", sense.data[2], sense.data[12],
+                                   sense.data[13], sense.data[15] >> 7),
+                 QStringLiteral("02/04/07 SKSV 0"));
+        QTest::qWait(5);
     }
+    QCOMPARE(answer, QStringLiteral("good"));
+    QVERIFY(bay->clock().now() >= 359849 * 2352.0 / 706000.0);
+    QCOMPARE(bay->drive(0).discStatus(), 0);
 }
 
 void TestVirtualQuirks::eraseFollowsTheDiscsOwnSpeed_data()

@@ -102,6 +102,22 @@ void TestVirtualScenario::malformedScenariosAreRefused_data()
         << QByteArray(
                R"({"drives": [{"disc": {"profile": "DVD+RW", "eraseSpeedKBps": "typical"}}]})")
         << QStringList{"drives[0].disc.eraseSpeedKBps", "give a number"};
+    QTest::newRow("unknown vanishing")
+        << QByteArray(R"({"drives": [{"faults": {"vanishAs": "EPIPE"}}]})")
+        << QStringList{"drives[0].faults.vanishAs", "DID_NO_CONNECT"};
+    QTest::newRow("two link faults in one answer")
+        << QByteArray(
+               R"({"drives": [{"faults": {"sense": [{"errno": "EIO", "driverTimeout": true}]}}]})")
+        << QStringList{"drives[0].faults.sense[0]", "give one of"};
+    QTest::newRow("unknown host status")
+        << QByteArray(R"({"drives": [{"faults": {"sense": [{"hostStatus": "DID_OOPS"}]}}]})")
+        << QStringList{"drives[0].faults.sense[0].hostStatus", "DID_ERROR"};
+    QTest::newRow("answer zero times")
+        << QByteArray(R"({"drives": [{"faults": {"sense": [{"sense": "06/29/00", "mode": 0}]}}]})")
+        << QStringList{"drives[0].faults.sense[0].mode", "at least once"};
+    QTest::newRow("refused certification unknown")
+        << QByteArray(R"({"drives": [{"quirks": {"certificationRefused": ["fast"]}}]})")
+        << QStringList{"drives[0].quirks.certificationRefused[0]", "full, quick"};
 }
 
 void TestVirtualScenario::malformedScenariosAreRefused()
