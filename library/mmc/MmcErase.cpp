@@ -1,5 +1,7 @@
 #include "library/mmc/MmcErase.h"
 
+#include "library/mmc/MmcFastErase.h"
+
 #include "library/mmc/MmcProfiles.h"
 #include "library/mmc/MmcSense.h"
 #include "library/mmc/MmcText.h"
@@ -20,12 +22,6 @@ namespace {
 constexpr uint32_t ZeroBlocks = 32; // 64 KiB: ISO 9660 and UDF recognition areas; one WRITE
 constexpr uint64_t FastEstimateMs = 90000;
 constexpr uint64_t SyncEstimateMs = 10000;
-
-struct ZeroRange
-{
-    uint32_t first = 0;
-    uint32_t count = 0;
-};
 
 FormatRequest formatFrom(const FormatCapacities *formats, uint8_t type, uint32_t blocks,
                          uint32_t parameter)
@@ -159,14 +155,14 @@ public:
     // Zeros over the ranges, one WRITE(10) of ZeroBlocks at a time; a drive
     // whose buffer is full answers 02/04/08 and gets the same write again
     // (libburn, mmc_write).
-    EraseResult zero(const std::vector<ZeroRange> &ranges, uint32_t base, uint32_t span)
+    EraseResult zero(const std::vector<BlockRange> &ranges, uint32_t base, uint32_t span)
     {
         static const std::vector<uint8_t> zeros(ZeroBlocks * BlockSize, 0);
         uint64_t total = 0, written = 0;
-        for (const ZeroRange &range : ranges)
+        for (const BlockRange &range : ranges)
             total += range.count;
         startStep(0);
-        for (const ZeroRange &range : ranges) {
+        for (const BlockRange &range : ranges) {
             for (uint32_t at = 0; at < range.count;) {
                 if (FCancel.load())
                     return cancelled();
@@ -525,7 +521,7 @@ uint32_t slowestKBps(ScsiTransport &transport, uint16_t profile)
 
 // Writes zeros, then flushes the drive's cache and waits for it.
 EraseResult zeroAndSync(ScsiTransport &transport, Runner &runner,
-                        const std::vector<ZeroRange> &ranges)
+                        const std::vector<BlockRange> &ranges)
 {
     const uint32_t written = ProgressTotal * 95 / 100;
     EraseResult outcome = runner.zero(ranges, 0, written);
@@ -560,10 +556,10 @@ EraseResult formatInBackground(ScsiTransport &transport, Runner &runner, uint64_
 
 // Blocks whose read-back shows a full overwrite: the first and the last
 // 1 MiB and 64 blocks spread over the rest.
-std::vector<ZeroRange> sampleOf(uint32_t blocks)
+std::vector<BlockRange> sampleOf(uint32_t blocks)
 {
     constexpr uint32_t edge = 512, spread = 64;
-    std::vector<ZeroRange> ranges{{0, std::min(edge, blocks)}};
+    std::vector<BlockRange> ranges{{0, std::min(edge, blocks)}};
     for (uint32_t i = 1; i < spread; ++i)
         ranges.push_back({uint32_t(uint64_t(blocks) * i / spread), 1});
     if (blocks > edge)
@@ -604,10 +600,10 @@ std::optional<EraseResult> unreadable(ScsiTransport &transport, const MmcResult<
 }
 
 std::optional<EraseResult> checkZeros(ScsiTransport &transport,
-                                      const std::vector<ZeroRange> &ranges)
+                                      const std::vector<BlockRange> &ranges)
 {
     std::vector<uint8_t> data(ZeroBlocks * BlockSize);
-    for (const ZeroRange &range : ranges) {
+    for (const BlockRange &range : ranges) {
         for (uint32_t at = 0; at < range.count;) {
             const auto count = uint16_t(std::min(ZeroBlocks, range.count - at));
             const uint32_t lba = range.first + at;
@@ -642,7 +638,7 @@ std::optional<EraseResult> checkFormatted(ScsiTransport &transport)
 // deferred failure is reported upon the actual recording attempt, so the
 // drive's GOOD alone proves nothing).
 EraseResult checkErased(ScsiTransport &transport, const ErasePlan &plan,
-                        const std::vector<ZeroRange> &zeroed, EraseResult outcome)
+                        const std::vector<BlockRange> &zeroed, EraseResult outcome)
 {
     const auto after = afterErase([&] { return currentProfile(transport); });
     if (auto failed = unreadable(transport, after))
@@ -707,7 +703,7 @@ EraseResult eraseDisc(ScsiTransport &transport, EraseKind kind, const EraseHooks
     const ErasePlan plan = planErase(profile, kind, disc ? &disc.value : nullptr, listed,
                                      profile == profile::BdRe ? certificationOf(transport) : 0);
     EraseResult outcome;
-    std::vector<ZeroRange> zeroed, checked;
+    std::vector<BlockRange> zeroed, checked;
     if (plan.method == EraseMethod::Refuse) {
         outcome = refused({}, plan.text);
     } else {
@@ -718,18 +714,22 @@ EraseResult eraseDisc(ScsiTransport &transport, EraseKind kind, const EraseHooks
             case EraseMethod::AlreadyBlank:
                 return done(EraseOutcome::AlreadyBlank);
             case EraseMethod::ZeroStart:
-                zeroed = checked = {{0, ZeroBlocks}};
-                return zeroAndSync(transport, runner, zeroed);
             case EraseMethod::ZeroFill: {
-                uint32_t blocks = plan.blocks;
+                uint32_t blocks = plan.method == EraseMethod::ZeroFill ? plan.blocks
+                                  : listed                             ? listed->currentBlocks
+                                                                       : 0;
                 if (blocks == 0) {
                     const auto capacity = readCapacity(transport);
                     if (!capacity)
                         return failure(capacity.scsi, capacity.text);
                     blocks = capacity.value.lastLba + 1;
                 }
-                zeroed = {{0, blocks}};
-                checked = sampleOf(blocks);
+                if (plan.method == EraseMethod::ZeroStart) {
+                    zeroed = checked = fastEraseRanges(transport, blocks);
+                } else {
+                    zeroed = {{0, blocks}};
+                    checked = sampleOf(blocks);
+                }
                 return zeroAndSync(transport, runner, zeroed);
             }
             default:
