@@ -83,8 +83,13 @@ bool DeviceObject::stillErasing()
 {
     if (!FDriveBusy.load())
         return false;
+    // A unit attention is asked past; a drive that answers nothing sensible
+    // may still be erasing, so it keeps the guard.
     mmc::MmcResult<mmc::SenseInfo> ready = mmc::testUnitReady(FTransport);
-    if (!ready && mmc::isOperationInProgress(mmc::senseOf(ready.scsi)))
+    for (int retry = 0; retry < 3 && !ready && mmc::isPassingOddity(ready.scsi); ++retry)
+        ready = mmc::testUnitReady(FTransport);
+    if (!ready &&
+        (mmc::isOperationInProgress(mmc::senseOf(ready.scsi)) || mmc::isPassingOddity(ready.scsi)))
         return true;
     FDriveBusy.store(false);
     return false;
