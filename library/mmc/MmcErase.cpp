@@ -414,10 +414,16 @@ ErasePlan planRestrictedOverwrite(EraseKind kind, const FormatCapacities *format
 {
     if (kind == EraseKind::Full)
         return planMethod(EraseMethod::BlankFull);
-    for (uint8_t type : {uint8_t(0x15), uint8_t(0x10)}) {
-        if (formats && formats->find(type))
-            return planFormat(formatFrom(formats, type, 0, 0x10));
+    // dvd+rw-format.cpp: a quick format (15h) with a block count of 0 is
+    // really quick; the disc then waits in an intermediate state for CLOSE
+    // SESSION (libburn mmc.c).
+    if (formats && formats->find(0x15)) {
+        FormatRequest request = formatFrom(formats, 0x15, 0, 0x10);
+        request.descriptor.blocks = 0;
+        return planFormat(request);
     }
+    if (formats && formats->find(0x10))
+        return planFormat(formatFrom(formats, 0x10, 0, 0x10));
     return planMethod(EraseMethod::BlankMinimal);
 }
 
@@ -502,7 +508,11 @@ uint8_t certificationOf(ScsiTransport &transport)
 // The whole disc at 1x: the last guard for a drive that says it is busy.
 uint64_t guardMs(uint16_t profile, const FormatCapacities *formats)
 {
-    return 3 * capacityBytes(profile, formats) / std::max(unitSpeed(familyOf(profile)), 1u);
+    // A job's fixed part (lead-in, de-icing, the format's own set-up) does not
+    // shrink with the disc: never less than 30 minutes.
+    constexpr uint64_t floorMs = 30 * 60 * 1000;
+    return std::max(floorMs, 3 * capacityBytes(profile, formats) /
+                                 std::max(unitSpeed(familyOf(profile)), 1u));
 }
 
 // The slowest write speed the disc allows, for the estimate of a drive that
@@ -750,6 +760,12 @@ EraseResult eraseDisc(ScsiTransport &transport, EraseKind kind, const EraseHooks
             if (plan.method == EraseMethod::FormatBackground)
                 return formatInBackground(transport, runner, estimate);
             EraseResult waited = runner.wait(estimate, 0, ProgressTotal);
+            if (waited.ok && plan.format.descriptor.type == 0x15) {
+                const auto closed = closeTrackSession(transport, CloseFunction::CloseSession, true);
+                if (!closed)
+                    return failure(closed.scsi, closed.text);
+                waited = runner.wait(SyncEstimateMs, ProgressTotal, 0);
+            }
             // A cache flush after a format, before anything else is written.
             if (waited.ok && format && synchronizeCache(transport, true))
                 waited = runner.wait(SyncEstimateMs, ProgressTotal, 0);

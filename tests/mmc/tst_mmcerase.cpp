@@ -463,7 +463,9 @@ void TestMmcErase::planPerMedium()
         QCOMPARE(int(plan.format.subType), subType);
         QVERIFY(plan.format.immed);
         if (capacityType)
-            QCOMPARE(plan.format.descriptor.blocks, formats.find(uint8_t(formatType))->blocks);
+            // dvd+rw-format.cpp: a quick format 15h with a block count of 0.
+            QCOMPARE(plan.format.descriptor.blocks,
+                     formatType == 0x15 ? 0u : formats.find(uint8_t(formatType))->blocks);
     }
     if (plan.method == EraseMethod::Refuse) {
         QVERIFY(plan.text.find("cannot be erased") != std::string::npos);
