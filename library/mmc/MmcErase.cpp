@@ -414,6 +414,10 @@ ErasePlan planRestrictedOverwrite(EraseKind kind, const FormatCapacities *format
 {
     if (kind == EraseKind::Full)
         return planMethod(EraseMethod::BlankFull);
+    // Without a format list the disc is still overwritable: zeros over its
+    // start as for DVD+RW, never a BLANK that makes it sequential (dvd-rw.html).
+    if (!formats)
+        return planMethod(EraseMethod::ZeroStart);
     // dvd+rw-format.cpp: a quick format (15h) with a block count of 0 is
     // really quick; the disc then waits in an intermediate state for CLOSE
     // SESSION (libburn mmc.c).

@@ -396,6 +396,9 @@ void TestMmcErase::planPerMedium_data()
     QTest::newRow("DVD-RW seq full") << 0x14 << false << 1 << 0 << 0 << blankFull << 0 << 0 << 0;
     // K3b: a quick format keeps restricted overwrite; BLANK would make it DAO-only.
     QTest::newRow("DVD-RW RO fast") << 0x13 << true << 3 << 0 << 2 << format << 0x15 << 0 << 0;
+    // dvd-rw.html: a restricted-overwrite disc is overwritten, never blanked to sequential.
+    QTest::newRow("DVD-RW RO fast, no format list")
+        << 0x13 << true << 3 << 0 << 0 << zero << 0 << 0 << 0;
     QTest::newRow("DVD-RW RO full") << 0x13 << false << 3 << 0 << 2 << blankFull << 0 << 0 << 0;
     QTest::newRow("virgin DVD+RW fast")
         << 0x1A << true << 0 << 0 << 1 << int(EraseMethod::AlreadyBlank) << 0 << 0 << 0;
