@@ -32,6 +32,16 @@ FormatRequest formatFrom(const FormatCapacities *formats, uint8_t type, uint32_t
     return request;
 }
 
+// DVD+RW FORMAT 26h takes only the listed block count: bytes 9-11 of the
+// listed descriptor hold the Restart bit (libburn mmc.c skips the copy for
+// 26h; growisofs plus_rw_format copies only the block count).
+FormatRequest plusRwFormat(const FormatCapacities *formats)
+{
+    FormatRequest request = formatFrom(formats, 0x26, 0xFFFFFFFF, 0);
+    request.descriptor.parameter = 0;
+    return request;
+}
+
 ErasePlan planFormat(FormatRequest request, EraseMethod method = EraseMethod::Format)
 {
     ErasePlan plan;
@@ -465,8 +475,7 @@ ErasePlan planErase(uint16_t profile, EraseKind kind, const DiscInfo *disc,
         const bool virgin = (!disc || disc->bgFormatStatus == 0) && unformatted(disc, formats);
         if (virgin)
             return fast ? planMethod(EraseMethod::AlreadyBlank)
-                        : planFormat(formatFrom(formats, 0x26, 0xFFFFFFFF, 0),
-                                     EraseMethod::FormatBackground);
+                        : planFormat(plusRwFormat(formats), EraseMethod::FormatBackground);
         return fast ? planMethod(EraseMethod::ZeroStart) : planZeroFill(formats);
     }
     case profile::DvdRam:

@@ -452,7 +452,7 @@ void TestMmcErase::planPerMedium()
     formats.currentType = static_cast<CapacityType>(capacityType);
     formats.formats = {{12219392, 0x00, 0x800},
                        {11826176, 0x30, 0x60000},
-                       {2295104, 0x26, 0},
+                       {2295104, 0x26, 0x000001}, // as listed: the Restart bit set
                        {2295104, 0x15, 0x10}};
     const ErasePlan plan =
         planErase(static_cast<uint16_t>(profile), fast ? EraseKind::Fast : EraseKind::Full, &disc,
@@ -462,6 +462,8 @@ void TestMmcErase::planPerMedium()
         QCOMPARE(plan.blocks, formats.currentBlocks);
     if (plan.method == EraseMethod::Format || plan.method == EraseMethod::FormatBackground) {
         QCOMPARE(plan.format.descriptor.parameter & 0x01, 0u); // never Restart
+        if (formatType == 0x26) // growisofs plus_rw_format: only the block count
+            QCOMPARE(plan.format.descriptor.parameter, 0u);
         QCOMPARE(int(plan.format.descriptor.type), formatType);
         QCOMPARE(int(plan.format.subType), subType);
         QVERIFY(plan.format.immed);
