@@ -542,9 +542,12 @@ uint32_t slowestKBps(ScsiTransport &transport, uint16_t profile)
     return slowest ? slowest : unitSpeed(familyOf(profile));
 }
 
-// Writes zeros, then flushes the drive's cache and waits for it.
+// Writes zeros, then flushes the drive's cache and waits for it. A DVD+RW is
+// then finished as growisofs does it (plus_rw_finalize): a flush without
+// Immed, then CLOSE TRACK/SESSION stop de-icing and close session, waiting
+// after each.
 EraseResult zeroAndSync(ScsiTransport &transport, Runner &runner,
-                        const std::vector<BlockRange> &ranges)
+                        const std::vector<BlockRange> &ranges, bool plusRw)
 {
     const uint32_t written = ProgressTotal * 95 / 100;
     EraseResult outcome = runner.zero(ranges, 0, written);
@@ -553,7 +556,22 @@ EraseResult zeroAndSync(ScsiTransport &transport, Runner &runner,
     const auto synced = synchronizeCache(transport, true);
     if (!synced)
         return failure(synced.scsi, synced.text);
-    return runner.wait(SyncEstimateMs, written, ProgressTotal - written);
+    outcome = runner.wait(SyncEstimateMs, written, ProgressTotal - written);
+    if (!outcome.ok || !plusRw)
+        return outcome;
+    const auto flushed = synchronizeCache(transport, false);
+    if (!flushed)
+        return failure(flushed.scsi, flushed.text);
+    for (CloseFunction function :
+         {CloseFunction::StopBackgroundFormat, CloseFunction::CloseSession}) {
+        const auto closed = closeTrackSession(transport, function, true);
+        if (!closed)
+            return failure(closed.scsi, closed.text);
+        outcome = runner.wait(SyncEstimateMs, written, ProgressTotal - written);
+        if (!outcome.ok)
+            return outcome;
+    }
+    return outcome;
 }
 
 // FORMAT 26h on a virgin DVD+RW, then as dvd+rw-format: wait for the unit
@@ -753,7 +771,9 @@ EraseResult eraseDisc(ScsiTransport &transport, EraseKind kind, const EraseHooks
                     zeroed = {{0, blocks}};
                     checked = sampleOf(blocks);
                 }
-                return zeroAndSync(transport, runner, zeroed);
+                return zeroAndSync(transport, runner, zeroed,
+                                   profile == profile::DvdPlusRw ||
+                                       profile == profile::DvdPlusRwDl);
             }
             default:
                 break;
