@@ -47,11 +47,12 @@ public:
     std::vector<uint8_t> written;
     // Answers given instead of running the command (opcode, commands so far).
     std::function<std::optional<ScsiResult>(uint8_t, size_t)> interpose;
-    bool keepsOldState = false; // the job ends and the disc stays as it was
-    uint32_t frozenPolls = 0;   // polls the progress stands still halfway
-    uint32_t notReadyPolls = 0; // 02/04/00 answers to TEST UNIT READY after the job
-    std::set<uint32_t> dirty;   // blocks that hold data
-    bool writesLost = false;    // WRITE answers GOOD and changes nothing
+    bool keepsOldState = false;    // the job ends and the disc stays as it was
+    uint32_t frozenPolls = 0;      // polls the progress stands still halfway
+    uint32_t notReadyPolls = 0;    // 02/04/00 answers to TEST UNIT READY after the job
+    std::set<uint32_t> dirty;      // blocks that hold data
+    bool writesLost = false;       // WRITE answers GOOD and changes nothing
+    bool listsQuickFormat = false; // READ FORMAT CAPACITIES lists 15h
 
     std::string deviceNode() const override { return "/dev/sr-scripted"; }
 
@@ -229,8 +230,13 @@ private:
 
     std::vector<uint8_t> formatCapacities() const
     {
-        return {0,    0, 0,    16,   0x00, 0x23, 0x05,      0x40, 0x02, 0,
-                0x08, 0, 0x00, 0x23, 0x05, 0x40, 0x26 << 2, 0,    0,    0};
+        std::vector<uint8_t> r{0,    0, 0,    16,   0x00, 0x23, 0x05,      0x40, 0x02, 0,
+                               0x08, 0, 0x00, 0x23, 0x05, 0x40, 0x26 << 2, 0,    0,    0};
+        if (listsQuickFormat) {
+            r.insert(r.end(), {0x00, 0x23, 0x05, 0x40, 0x15 << 2, 0, 0, 0x10});
+            r[3] = 24;
+        }
+        return r;
     }
 
     std::vector<uint8_t> capabilities() const
@@ -365,6 +371,7 @@ private slots:
     void oddAnswersArePolledThrough_data();
     void oddAnswersArePolledThrough();
     void pollsAtMostTwiceASecond();
+    void quickFormatIsClosed();
     void commandsWithoutImmedGetFiveHours_data();
     void commandsWithoutImmedGetFiveHours();
     void zeroStartOverwritesFileSystemArea();
@@ -906,6 +913,26 @@ void TestMmcErase::dvdSpeedUsesStreamingThenFallsBack()
     QVERIFY(speeds.ok);
     QCOMPARE(speeds.value.writeSpeedsKBps, (std::vector<uint32_t>{11080, 5540}));
     QCOMPARE(speeds.value.maxWriteKBps, uint32_t(11080));
+}
+
+// dvd+rw-format.cpp: quick format 15h with a block count of 0; libburn mmc.c
+// then closes the session, which ends the intermediate state.
+void TestMmcErase::quickFormatIsClosed()
+{
+    ScriptedDrive drive;
+    drive.profile = profile::DvdRwRestricted;
+    drive.listsQuickFormat = true;
+    Run run;
+    const EraseResult result = eraseDisc(drive, EraseKind::Fast, run.hooks, run.cancel);
+    QVERIFY2(result.ok, result.text.c_str());
+    QCOMPARE(result.method, EraseMethod::Format);
+    const auto format = std::find_if(drive.cdbs.begin(), drive.cdbs.end(),
+                                     [](const auto &c) { return c[0] == 0x04; });
+    const auto close = std::find_if(format, drive.cdbs.end(),
+                                    [](const auto &c) { return c[0] == 0x5B && c[2] == 0x02; });
+    QVERIFY(format != drive.cdbs.end());
+    QVERIFY(close != drive.cdbs.end());
+    QCOMPARE(drive.count(0xA1), size_t(0));
 }
 
 QTEST_MAIN(TestMmcErase)
