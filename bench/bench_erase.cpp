@@ -36,7 +36,7 @@ namespace {
 // Not a multiple of the poll interval, so the end falls between two polls.
 constexpr double BlankSeconds = 1.525;
 constexpr int Rounds = 3;
-constexpr double OverheadTargetMs = 300;
+constexpr double OverheadTargetMs = 700;
 constexpr double GapTargetMs = 16;
 // A real drive's time for a command, so that the steps before the blank count.
 constexpr double CommandMs = 30;

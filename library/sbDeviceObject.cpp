@@ -20,7 +20,7 @@ constexpr uint16_t FeatureCdRead = 0x001E;
 constexpr uint16_t FeatureDvdRead = 0x001F;
 constexpr uint16_t FeatureBdRead = 0x0040;
 constexpr uint16_t FeatureDvdPlusRDl = 0x003B;
-// Poll interval while a blank runs: real drives are asked at most 4 times a second.
+// Poll interval while a blank runs: real drives are asked at most twice a second.
 constexpr unsigned BlankPollMs = mmc::MinimumPollMs;
 
 // The CDB of the last command this thread sent, for the failure block.
@@ -75,7 +75,7 @@ DeviceObject::DeviceObject(std::shared_ptr<ProviderAccess> provider,
 DeviceObject::~DeviceObject()
 {
     // The tray lock belongs to the handle, as the kernel does for a closed node.
-    if (FLocked.load() && !stillErasing())
+    if (FLocked.load() && !FDriveGone.load() && !stillErasing())
         mmc::preventAllowMediumRemoval(FTransport, false);
 }
 
@@ -83,8 +83,13 @@ bool DeviceObject::stillErasing()
 {
     if (!FDriveBusy.load())
         return false;
+    // A unit attention is asked past; a drive that answers nothing sensible
+    // may still be erasing, so it keeps the guard.
     mmc::MmcResult<mmc::SenseInfo> ready = mmc::testUnitReady(FTransport);
-    if (!ready && mmc::isOperationInProgress(mmc::senseOf(ready.scsi)))
+    for (int retry = 0; retry < 3 && !ready && mmc::isPassingOddity(ready.scsi); ++retry)
+        ready = mmc::testUnitReady(FTransport);
+    if (!ready &&
+        (mmc::isOperationInProgress(mmc::senseOf(ready.scsi)) || mmc::isPassingOddity(ready.scsi)))
         return true;
     FDriveBusy.store(false);
     return false;
@@ -189,6 +194,9 @@ Outcome DeviceObject::setSpeeds(uint32_t readSpeed, uint32_t writeSpeed)
 
 Outcome DeviceObject::lock(bool prevent)
 {
+    if (FDriveGone.load())
+        return failure(EN_NO_DEVICE, "The drive " + node() +
+                                         " disappeared during the erase; nothing was sent to it.");
     if (!prevent && stillErasing())
         return busyFailure("released");
     mmc::MmcStatus status = mmc::preventAllowMediumRemoval(FTransport, prevent);
@@ -200,6 +208,9 @@ Outcome DeviceObject::lock(bool prevent)
 
 Outcome DeviceObject::eject()
 {
+    if (FDriveGone.load())
+        return failure(EN_NO_DEVICE, "The drive " + node() +
+                                         " disappeared during the erase; nothing was sent to it.");
     if (FBlanking.load())
         return failure(EN_DEVICE_BUSY,
                        "The drive is erasing a disc; eject it when the erase has ended.");
@@ -237,7 +248,17 @@ Outcome DeviceObject::blank(ERASE_TYPE eraseType)
     const std::string deviceNode = node();
     transport::OpenResult exclusive =
         FProvider->openNode(deviceNode, transport::OpenMode::Exclusive);
-    const std::string mountPoint = FProvider->mountPoint(deviceNode);
+    std::string mountPoint = FProvider->mountPoint(deviceNode);
+    // udev and UDisks2 probe a drive right after a disc change and hold it
+    // for a moment: an EBUSY without a mount is tried again 3 times, 2 s
+    // apart (libburn sg-linux.c).
+    for (int retry = 0;
+         retry < 3 && !exclusive.transport && exclusive.osError == EBUSY && mountPoint.empty();
+         ++retry) {
+        FProvider->sleep(2000);
+        exclusive = FProvider->openNode(deviceNode, transport::OpenMode::Exclusive);
+        mountPoint = FProvider->mountPoint(deviceNode);
+    }
     if (!exclusive.transport && exclusive.osError != EBUSY)
         return failure(codeForOsError(exclusive.osError), exclusive.text,
                        uint32_t(exclusive.osError));
@@ -274,9 +295,11 @@ Outcome DeviceObject::blank(ERASE_TYPE eraseType)
         eraseType == ERASE_TYPE_BLANK_DISC_FAST ? mmc::EraseKind::Fast : mmc::EraseKind::Full;
     mmc::EraseResult result = mmc::eraseDisc(erasing, kind, hooks, FCancel);
     FTransport.discMayHaveChanged();
-    // The drive may go on after a cancel or a stall: no eject or release then.
-    FDriveBusy.store(result.outcome == mmc::EraseOutcome::Cancelled ||
-                     result.outcome == mmc::EraseOutcome::TimedOut);
+    // Whatever ended the erase, the drive may still work on it: no eject or
+    // release while it reports an operation in progress.
+    FDriveGone.store(result.outcome == mmc::EraseOutcome::DriveGone);
+    FDriveBusy.store(!result.ok && !FDriveGone.load() &&
+                     result.outcome != mmc::EraseOutcome::Refused);
     // The erase returns as soon as an answer decides it, so the last command
     // sent on this thread is the one that got that answer; a refusal the
     // layer decides itself (a pressed disc) has no command.
@@ -300,6 +323,8 @@ Outcome DeviceObject::blank(ERASE_TYPE eraseType)
         return failure(EN_TRANSPORT_FAILURE, result.text.empty()
                                                  ? std::string("The erase did not end in time.")
                                                  : result.text);
+    case mmc::EraseOutcome::DriveGone:
+        return failure(EN_NO_DEVICE, result.text, uint32_t(result.scsi.osError));
     case mmc::EraseOutcome::Failed:
         break;
     }

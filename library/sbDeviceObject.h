@@ -97,6 +97,8 @@ private:
     std::atomic<bool> FBlanking{false};
     std::atomic<bool> FLocked{false};
     std::atomic<bool> FDriveBusy{false};
+    // The drive disappeared during an erase: nothing more is sent to it.
+    std::atomic<bool> FDriveGone{false};
     std::mutex FSpeedMutex;
     mmc::SpeedFacts FSpeedFacts;
     uint16_t FSpeedProfile = 0;

@@ -292,8 +292,36 @@ Try &apos;%1 --help&apos; for more information.
         <translation>Der Befehl hat das Laufwerk nicht erreicht.</translation>
     </message>
     <message>
-        <source>The drive showed no progress for %1 minutes; it may still be working. Leave the disc in the drive until the drive is ready, then check the disc.</source>
-        <translation>Das Laufwerk hat %1 Minuten lang keinen Fortschritt gemeldet; es arbeitet möglicherweise noch. Lassen Sie die Disc im Laufwerk, bis das Laufwerk bereit ist, und prüfen Sie dann die Disc.</translation>
+        <source>The drive still reported the erase in progress after %1 minutes, three times what the whole disc needs at the slowest speed; it may still be working. Leave the disc in the drive until the drive is ready, then check the disc.</source>
+        <translation>Das Laufwerk meldete das Löschen nach %1 Minuten noch immer als laufend, dreimal so lange, wie die ganze Disc bei der langsamsten Geschwindigkeit braucht; es arbeitet möglicherweise noch. Lassen Sie die Disc im Laufwerk, bis das Laufwerk bereit ist, und prüfen Sie dann die Disc.</translation>
+    </message>
+    <message>
+        <source>The drive %1 disappeared while the disc was being erased (%2). Connect it again and check the disc: it may be erased only in part.</source>
+        <translation>Das Laufwerk %1 ist verschwunden, während die Disc gelöscht wurde (%2). Schließen Sie es wieder an und prüfen Sie die Disc: Sie ist möglicherweise nur zum Teil gelöscht.</translation>
+    </message>
+    <message>
+        <source>The drive gave no sensible answer for %1 seconds: %2</source>
+        <translation>Das Laufwerk hat %1 Sekunden lang keine sinnvolle Antwort gegeben: %2</translation>
+    </message>
+    <message>
+        <source>The drive reported success, but the disc is not erased: %1</source>
+        <translation>Das Laufwerk hat Erfolg gemeldet, aber die Disc ist nicht gelöscht: %1</translation>
+    </message>
+    <message>
+        <source>the disc could not be read again (%1).</source>
+        <translation>die Disc konnte nicht erneut gelesen werden (%1).</translation>
+    </message>
+    <message>
+        <source>block %1 does not read back as zeros.</source>
+        <translation>Block %1 liest sich nicht als Nullen zurück.</translation>
+    </message>
+    <message>
+        <source>the disc is not formatted.</source>
+        <translation>die Disc ist nicht formatiert.</translation>
+    </message>
+    <message>
+        <source>READ DISC INFORMATION shows the disc as not blank (disc status %1).</source>
+        <translation>READ DISC INFORMATION zeigt die Disc als nicht leer (Disc-Status %1).</translation>
     </message>
     <message>
         <source>The drive did not answer in time; it may be busy or hung. Wait, then try again.</source>

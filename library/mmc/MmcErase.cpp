@@ -1,5 +1,7 @@
 #include "library/mmc/MmcErase.h"
 
+#include "library/mmc/MmcFastErase.h"
+
 #include "library/mmc/MmcProfiles.h"
 #include "library/mmc/MmcSense.h"
 #include "library/mmc/MmcText.h"
@@ -30,6 +32,16 @@ FormatRequest formatFrom(const FormatCapacities *formats, uint8_t type, uint32_t
     return request;
 }
 
+// DVD+RW FORMAT 26h takes only the listed block count: bytes 9-11 of the
+// listed descriptor hold the Restart bit (libburn mmc.c skips the copy for
+// 26h; growisofs plus_rw_format copies only the block count).
+FormatRequest plusRwFormat(const FormatCapacities *formats)
+{
+    FormatRequest request = formatFrom(formats, 0x26, 0xFFFFFFFF, 0);
+    request.descriptor.parameter = 0;
+    return request;
+}
+
 ErasePlan planFormat(FormatRequest request, EraseMethod method = EraseMethod::Format)
 {
     ErasePlan plan;
@@ -53,12 +65,6 @@ ErasePlan planZeroFill(const FormatCapacities *formats)
     return plan;
 }
 
-bool isInProgress(const transport::ScsiResult &scsi)
-{
-    return scsi.category == transport::ResultCategory::CheckCondition &&
-           isOperationInProgress(senseOf(scsi)) && !senseOf(scsi).deferred;
-}
-
 EraseResult done(EraseOutcome outcome = EraseOutcome::Erased)
 {
     EraseResult r;
@@ -77,15 +83,30 @@ EraseResult failure(transport::ScsiResult scsi, std::string text,
     return r;
 }
 
+EraseResult goneFailure(ScsiTransport &transport, transport::ScsiResult scsi)
+{
+    std::string text =
+        QCoreApplication::translate("Mmc", "The drive %1 disappeared while the disc was being "
+                                           "erased (%2). Connect it again and check the disc: it "
+                                           "may be erased only in part.")
+            .arg(QString::fromStdString(transport.deviceNode()),
+                 QString::fromStdString(describeFailure(scsi)))
+            .toStdString();
+    return failure(std::move(scsi), std::move(text), EraseOutcome::DriveGone);
+}
+
 // Runs the steps of an erase after the drive accepted it: polling until the
 // drive is ready, the barrier after it, zero writes, the background format.
-// Progress maps into [base, base + span] of ProgressTotal.
+// Progress maps into [base, base + span] of ProgressTotal. As long as the
+// drive says it works, it is left to work (libburn burn_disc_erase_sync and
+// dvd+rw-tools wait_for_unit set no limit while the drive is busy).
 class Runner
 {
 public:
-    Runner(ScsiTransport &transport, const EraseHooks &hooks, const std::atomic<bool> &cancel)
+    Runner(ScsiTransport &transport, const EraseHooks &hooks, const std::atomic<bool> &cancel,
+           uint64_t guardMs)
         : FTransport(transport), FHooks(hooks), FCancel(cancel),
-          FStallLimitMs(hooks.stallLimitMs ? hooks.stallLimitMs : StallLimitMs)
+          FGuardMs(hooks.guardMs ? hooks.guardMs : guardMs)
     {}
 
     void report(uint32_t done)
@@ -101,8 +122,8 @@ public:
 
     // Polls with TEST UNIT READY until the drive is ready, then confirms the
     // end with the barrier (dvd+rw-tools transport.hxx, wait_for_unit and
-    // pioneer_stop).
-    EraseResult wait(uint64_t estimateMs, uint32_t base, uint32_t span)
+    // pioneer_stop) unless `confirm` is false.
+    EraseResult wait(uint64_t estimateMs, uint32_t base, uint32_t span, bool confirm = true)
     {
         startStep(estimateMs);
         sleep(FHooks.settleMs);
@@ -110,11 +131,11 @@ public:
             if (FCancel.load())
                 return cancelled();
             const auto tur = testUnitReady(FTransport);
-            if (tur.ok)
-                return barrier(base, span);
-            if (!keepWaiting(tur, base, span))
-                return FFailure;
-            if (const auto stop = pause())
+            if (tur.ok || notReadyTooLong(tur.scsi))
+                return confirm ? barrier(base, span) : done();
+            if (auto end = judge(tur.scsi, base, span, true))
+                return *end;
+            if (auto stop = pause())
                 return *stop;
         }
     }
@@ -130,37 +151,46 @@ public:
             const auto disc = readDiscInformation(FTransport);
             if (disc && disc.value.bgFormatStatus != 2)
                 return done();
-            if (!disc && !isInProgress(disc.scsi))
-                return failure(disc.scsi, disc.text);
-            report(base + uint32_t(uint64_t(timeFraction()) * span / ProgressTotal));
-            if (const auto stop = pause())
+            if (disc) {
+                FOddSinceMs.reset();
+                reportEstimate(base, span);
+            } else if (auto end = judge(disc.scsi, base, span, false)) {
+                return *end;
+            }
+            if (auto stop = pause())
                 return *stop;
         }
     }
 
-    // Zeros over `blocks` blocks from LBA 0, one WRITE(10) of ZeroBlocks at a
-    // time; a drive whose buffer is full answers 02/04/08 and gets the same
-    // write again (libburn, mmc_write).
-    EraseResult zero(uint32_t blocks, uint32_t base, uint32_t span)
+    // Zeros over the ranges, one WRITE(10) of ZeroBlocks at a time; a drive
+    // whose buffer is full answers 02/04/08 and gets the same write again
+    // (libburn, mmc_write).
+    EraseResult zero(const std::vector<BlockRange> &ranges, uint32_t base, uint32_t span)
     {
         static const std::vector<uint8_t> zeros(ZeroBlocks * BlockSize, 0);
+        uint64_t total = 0, written = 0;
+        for (const BlockRange &range : ranges)
+            total += range.count;
         startStep(0);
-        for (uint32_t lba = 0; lba < blocks;) {
-            if (FCancel.load())
-                return cancelled();
-            const auto count = uint16_t(std::min(ZeroBlocks, blocks - lba));
-            const auto written =
-                write10(FTransport, lba, count, std::span(zeros).first(count * BlockSize));
-            if (written) {
-                lba += count;
-                noteProgress(uint32_t(uint64_t(lba) * ProgressTotal / blocks));
-                report(base + uint32_t(uint64_t(lba) * span / blocks));
-                continue;
+        for (const BlockRange &range : ranges) {
+            for (uint32_t at = 0; at < range.count;) {
+                if (FCancel.load())
+                    return cancelled();
+                const auto count = uint16_t(std::min(ZeroBlocks, range.count - at));
+                const auto answer = write10(FTransport, range.first + at, count,
+                                            std::span(zeros).first(count * BlockSize));
+                if (answer) {
+                    at += count;
+                    written += count;
+                    FOddSinceMs.reset();
+                    report(base + uint32_t(written * span / std::max<uint64_t>(total, 1)));
+                    continue;
+                }
+                if (auto end = judge(answer.scsi, base, 0, false))
+                    return *end;
+                if (auto stop = pause())
+                    return *stop;
             }
-            if (!isInProgress(written.scsi))
-                return failure(written.scsi, written.text);
-            if (const auto stop = pause())
-                return *stop;
         }
         return done();
     }
@@ -170,8 +200,8 @@ private:
     {
         FEstimateMs = estimateMs;
         FStepMs = 0;
-        FLastChangeMs = 0;
-        FProgressKnown = false;
+        FOddSinceMs.reset();
+        FNotReadySinceMs.reset();
     }
 
     uint64_t sleep(unsigned ms)
@@ -185,25 +215,15 @@ private:
     }
 
     // The wait between two polls, or the end of the step when the drive has
-    // shown no progress for too long or the caller cancelled.
+    // been busy for far longer than the whole disc needs, or the caller cancelled.
     std::optional<EraseResult> pause()
     {
-        const uint64_t limit =
-            FProgressKnown ? FStallLimitMs : std::max<uint64_t>(FStallLimitMs, 3 * FEstimateMs);
-        if (FStepMs - FLastChangeMs >= limit)
-            return timedOut(limit);
+        if (FStepMs >= FGuardMs)
+            return timedOut(FGuardMs);
         if (FCancel.load())
             return cancelled();
         sleep(std::max(FHooks.pollIntervalMs, MinimumPollMs));
         return std::nullopt;
-    }
-
-    void noteProgress(uint32_t value)
-    {
-        if (!FProgressKnown || value != FLastProgress)
-            FLastChangeMs = FStepMs;
-        FProgressKnown = true;
-        FLastProgress = value;
     }
 
     // Time-based estimate that never claims completion.
@@ -211,6 +231,11 @@ private:
     {
         const uint64_t estimate = FEstimateMs ? FStepMs * ProgressTotal / FEstimateMs : 0;
         return static_cast<uint32_t>(std::min<uint64_t>(estimate, ProgressTotal * 95 / 100));
+    }
+
+    void reportEstimate(uint32_t base, uint32_t span)
+    {
+        report(base + uint32_t(uint64_t(timeFraction()) * span / ProgressTotal));
     }
 
     static EraseResult cancelled()
@@ -228,12 +253,30 @@ private:
         EraseResult r;
         r.outcome = EraseOutcome::TimedOut;
         r.text = QCoreApplication::translate(
-                     "Mmc", "The drive showed no progress for %1 minutes; it may still be "
-                            "working. Leave the disc in the drive until the drive is ready, then "
-                            "check the disc.")
+                     "Mmc", "The drive still reported the erase in progress after %1 minutes, "
+                            "three times what the whole disc needs at the slowest speed; it may "
+                            "still be working. Leave the disc in the drive until the drive is "
+                            "ready, then check the disc.")
                      .arg((limitMs + 59999) / 60000)
                      .toStdString();
         return r;
+    }
+
+    // A bridge that answers 02/04/00 (cause not reportable) for good after a
+    // job is taken as ready once it has done so for NotReadyLimitMs.
+    bool notReadyTooLong(const transport::ScsiResult &scsi)
+    {
+        const SenseInfo sense = senseOf(scsi);
+        const bool clueless = scsi.category == transport::ResultCategory::CheckCondition &&
+                              sense.senseKey == 0x02 && sense.asc == 0x04 && sense.ascq == 0x00 &&
+                              !sense.progressValid && !sense.deferred;
+        if (!clueless) {
+            FNotReadySinceMs.reset();
+            return false;
+        }
+        if (!FNotReadySinceMs)
+            FNotReadySinceMs = FStepMs;
+        return FStepMs - *FNotReadySinceMs >= NotReadyLimitMs;
     }
 
     // Some drives answer TEST UNIT READY with GOOD while the job still runs
@@ -243,56 +286,76 @@ private:
     {
         for (;;) {
             const auto stop = startStopUnit(FTransport, StartStop::Stop, true);
-            if (stop || stop.scsi.category != transport::ResultCategory::CheckCondition)
+            if (stop)
+                return done();
+            if (isDriveGone(stop.scsi))
+                return goneFailure(FTransport, stop.scsi);
+            if (stop.scsi.category != transport::ResultCategory::CheckCondition)
                 return done();
             const SenseInfo sense = senseOf(stop.scsi);
             if (sense.deferred)
                 return failure(stop.scsi, describeFailure(stop.scsi));
             if (!isOperationInProgress(sense))
                 return done();
-            if (sense.progressValid) {
-                noteProgress(sense.progress);
+            if (sense.progressValid)
                 report(base + uint32_t(uint64_t(sense.progress) * span / ProgressTotal));
-            }
-            if (const auto end = pause())
+            if (auto end = pause())
                 return *end;
         }
     }
 
-    // One poll answer that is not "ready": decides whether to go on and
-    // reports the progress it carries.
-    bool keepWaiting(const MmcResult<SenseInfo> &tur, uint32_t base, uint32_t span)
+    // One answer that is not "done": nothing when the erase goes on (the
+    // drive is busy, or an odd answer that has not persisted), else the end.
+    std::optional<EraseResult> judge(const transport::ScsiResult &scsi, uint32_t base,
+                                     uint32_t span, bool askSense)
     {
         using transport::ResultCategory;
-        if (tur.scsi.category == ResultCategory::Status)
-            return true; // BUSY: ask again later
-        if (tur.scsi.category != ResultCategory::CheckCondition) {
-            FFailure = failure(tur.scsi, tur.text);
-            return false;
+        if (isDriveGone(scsi))
+            return goneFailure(FTransport, scsi);
+        const bool check = scsi.category == ResultCategory::CheckCondition;
+        const SenseInfo sense = check ? senseOf(scsi) : SenseInfo{};
+        if (check && isNoMedium(sense))
+            return failure(
+                scsi, trText(QT_TRANSLATE_NOOP("Mmc", "The disc was removed or the tray was opened "
+                                                      "while it was being erased.")) +
+                          ' ' + transport::describeSense(sense.senseKey, sense.asc, sense.ascq));
+        const bool busy =
+            scsi.category == ResultCategory::Status ||
+            (check && !sense.deferred &&
+             (isOperationInProgress(sense) || (sense.senseKey == 0x02 && sense.progressValid)));
+        if (busy) {
+            FOddSinceMs.reset();
+            return showProgress(sense, base, span, askSense);
         }
-        const SenseInfo &sense = tur.value;
-        if (isMediumChangeOrReset(sense))
-            return true; // a drive that keeps announcing its reset is asked again later
-        if (isNoMedium(sense)) {
-            FFailure = failure(
-                tur.scsi,
-                trText(QT_TRANSLATE_NOOP("Mmc", "The disc was removed or the tray was opened "
-                                                "while it was being erased.")) +
-                    ' ' + transport::describeSense(sense.senseKey, sense.asc, sense.ascq));
-            return false;
+        if (!isPassingOddity(scsi))
+            return failure(scsi, describeFailure(scsi));
+        if (!FOddSinceMs)
+            FOddSinceMs = FStepMs;
+        const uint64_t limit = isTimeout(scsi) ? SilenceLimitMs : OddLimitMs;
+        if (FStepMs - *FOddSinceMs < limit) {
+            reportEstimate(base, span);
+            return std::nullopt;
         }
-        if (sense.deferred || !isOperationInProgress(sense)) {
-            FFailure = failure(tur.scsi, describeFailure(tur.scsi));
-            return false;
-        }
-        uint32_t fraction = 0;
-        bool known = false;
-        if (sense.progressValid) {
+        return failure(scsi, QCoreApplication::translate(
+                                 "Mmc", "The drive gave no sensible answer for %1 seconds: %2")
+                                 .arg(limit / 1000)
+                                 .arg(QString::fromStdString(describeFailure(scsi)))
+                                 .toStdString());
+    }
+
+    // The progress of a busy drive: its own (from TEST UNIT READY, else from
+    // REQUEST SENSE), or the estimate when it gives none.
+    std::optional<EraseResult> showProgress(const SenseInfo &sense, uint32_t base, uint32_t span,
+                                            bool askSense)
+    {
+        using transport::ResultCategory;
+        std::optional<uint32_t> fraction;
+        if (sense.progressValid)
             fraction = sense.progress;
-            known = true;
-        } else {
-            // Some drives leave the progress out of the TUR sense.
+        else if (askSense) {
             const auto rs = requestSense(FTransport);
+            if (isDriveGone(rs.scsi))
+                return goneFailure(FTransport, rs.scsi);
             if (rs.ok &&
                 (rs.value.deferred || rs.value.senseKey == 0x03 || rs.value.senseKey == 0x04)) {
                 transport::ScsiResult scsi = rs.scsi;
@@ -302,34 +365,28 @@ private:
                 scsi.asc = rs.value.asc;
                 scsi.ascq = rs.value.ascq;
                 scsi.text.clear();
-                FFailure = failure(scsi, describeFailure(scsi));
-                return false;
+                return failure(scsi, describeFailure(scsi));
             }
-            if (rs.ok && rs.value.progressValid) {
+            if (rs.ok && rs.value.progressValid)
                 fraction = rs.value.progress;
-                known = true;
-            }
         }
-        if (known)
-            noteProgress(fraction);
+        if (fraction)
+            report(base + static_cast<uint32_t>(uint64_t(*fraction) * span / ProgressTotal));
         else
-            fraction = timeFraction();
-        report(base + static_cast<uint32_t>(uint64_t(fraction) * span / ProgressTotal));
-        return true;
+            reportEstimate(base, span);
+        return std::nullopt;
     }
 
     ScsiTransport &FTransport;
     const EraseHooks &FHooks;
     const std::atomic<bool> &FCancel;
-    const uint64_t FStallLimitMs;
+    const uint64_t FGuardMs;
     uint32_t FReported = 0;
     bool FReportedAny = false;
     uint64_t FEstimateMs = 0;
-    uint64_t FStepMs = 0;       // waited in the current step
-    uint64_t FLastChangeMs = 0; // FStepMs when the drive's progress last moved
-    bool FProgressKnown = false;
-    uint32_t FLastProgress = 0;
-    EraseResult FFailure;
+    uint64_t FStepMs = 0;                     // waited in the current step
+    std::optional<uint64_t> FOddSinceMs;      // FStepMs at the first of a run of odd answers
+    std::optional<uint64_t> FNotReadySinceMs; // FStepMs at the first of a run of 02/04/00
 };
 
 uint64_t capacityBytes(uint16_t profile, const FormatCapacities *formats)
@@ -347,12 +404,11 @@ uint64_t capacityBytes(uint16_t profile, const FormatCapacities *formats)
 }
 
 uint64_t estimateMs(uint16_t profile, const ErasePlan &plan, const FormatCapacities *formats,
-                    uint32_t writeKBps)
+                    uint32_t slowestKBps)
 {
     if (plan.method == EraseMethod::BlankMinimal)
         return FastEstimateMs;
-    const uint32_t speed = writeKBps ? writeKBps : unitSpeed(familyOf(profile));
-    return capacityBytes(profile, formats) / std::max(speed, 1u) + 30000;
+    return capacityBytes(profile, formats) / std::max(slowestKBps, 1u) + 30000;
 }
 
 bool unformatted(const DiscInfo *disc, const FormatCapacities *formats)
@@ -368,10 +424,20 @@ ErasePlan planRestrictedOverwrite(EraseKind kind, const FormatCapacities *format
 {
     if (kind == EraseKind::Full)
         return planMethod(EraseMethod::BlankFull);
-    for (uint8_t type : {uint8_t(0x15), uint8_t(0x10)}) {
-        if (formats && formats->find(type))
-            return planFormat(formatFrom(formats, type, 0, 0x10));
+    // Without a format list the disc is still overwritable: zeros over its
+    // start as for DVD+RW, never a BLANK that makes it sequential (dvd-rw.html).
+    if (!formats)
+        return planMethod(EraseMethod::ZeroStart);
+    // dvd+rw-format.cpp: a quick format (15h) with a block count of 0 is
+    // really quick; the disc then waits in an intermediate state for CLOSE
+    // SESSION (libburn mmc.c).
+    if (formats && formats->find(0x15)) {
+        FormatRequest request = formatFrom(formats, 0x15, 0, 0x10);
+        request.descriptor.blocks = 0;
+        return planFormat(request);
     }
+    if (formats && formats->find(0x10))
+        return planFormat(formatFrom(formats, 0x10, 0, 0x10));
     return planMethod(EraseMethod::BlankMinimal);
 }
 
@@ -409,8 +475,7 @@ ErasePlan planErase(uint16_t profile, EraseKind kind, const DiscInfo *disc,
         const bool virgin = (!disc || disc->bgFormatStatus == 0) && unformatted(disc, formats);
         if (virgin)
             return fast ? planMethod(EraseMethod::AlreadyBlank)
-                        : planFormat(formatFrom(formats, 0x26, 0xFFFFFFFF, 0),
-                                     EraseMethod::FormatBackground);
+                        : planFormat(plusRwFormat(formats), EraseMethod::FormatBackground);
         return fast ? planMethod(EraseMethod::ZeroStart) : planZeroFill(formats);
     }
     case profile::DvdRam:
@@ -453,31 +518,69 @@ uint8_t certificationOf(ScsiTransport &transport)
     return formattable && !formattable->data.empty() ? formattable->data[0] : 0;
 }
 
-// Writes zeros, then flushes the drive's cache and waits for it.
-EraseResult zeroAndSync(ScsiTransport &transport, Runner &runner, uint32_t blocks)
+// The whole disc at 1x: the last guard for a drive that says it is busy.
+uint64_t guardMs(uint16_t profile, const FormatCapacities *formats)
 {
-    if (blocks == 0) {
-        const auto capacity = readCapacity(transport);
-        if (!capacity)
-            return failure(capacity.scsi, capacity.text);
-        blocks = capacity.value.lastLba + 1;
+    // A job's fixed part (lead-in, de-icing, the format's own set-up) does not
+    // shrink with the disc: never less than 30 minutes.
+    constexpr uint64_t floorMs = 30 * 60 * 1000;
+    return std::max(floorMs, 3 * capacityBytes(profile, formats) /
+                                 std::max(unitSpeed(familyOf(profile)), 1u));
+}
+
+// The slowest write speed the disc allows, for the estimate of a drive that
+// shows no progress; 1x when the drive lists none.
+uint32_t slowestKBps(ScsiTransport &transport, uint16_t profile)
+{
+    uint32_t slowest = 0;
+    if (const auto speeds = getWriteSpeeds(transport)) {
+        for (const WriteSpeedEntry &entry : speeds.value) {
+            if (entry.writeSpeed && (!slowest || entry.writeSpeed < slowest))
+                slowest = entry.writeSpeed;
+        }
     }
+    return slowest ? slowest : unitSpeed(familyOf(profile));
+}
+
+// Writes zeros, then flushes the drive's cache and waits for it. A DVD+RW is
+// then finished as growisofs does it (plus_rw_finalize): a flush without
+// Immed, then CLOSE TRACK/SESSION stop de-icing and close session, waiting
+// after each.
+EraseResult zeroAndSync(ScsiTransport &transport, Runner &runner,
+                        const std::vector<BlockRange> &ranges, bool plusRw)
+{
     const uint32_t written = ProgressTotal * 95 / 100;
-    EraseResult outcome = runner.zero(blocks, 0, written);
+    EraseResult outcome = runner.zero(ranges, 0, written);
     if (!outcome.ok)
         return outcome;
     const auto synced = synchronizeCache(transport, true);
     if (!synced)
         return failure(synced.scsi, synced.text);
-    return runner.wait(SyncEstimateMs, written, ProgressTotal - written);
+    outcome = runner.wait(SyncEstimateMs, written, ProgressTotal - written);
+    if (!outcome.ok || !plusRw)
+        return outcome;
+    const auto flushed = synchronizeCache(transport, false);
+    if (!flushed)
+        return failure(flushed.scsi, flushed.text);
+    for (CloseFunction function :
+         {CloseFunction::StopBackgroundFormat, CloseFunction::CloseSession}) {
+        const auto closed = closeTrackSession(transport, function, true);
+        if (!closed)
+            return failure(closed.scsi, closed.text);
+        outcome = runner.wait(SyncEstimateMs, written, ProgressTotal - written);
+        if (!outcome.ok)
+            return outcome;
+    }
+    return outcome;
 }
 
-// FORMAT 26h on a virgin DVD+RW, then as dvd+rw-format: wait, let the
-// background format finish, stop it and close the session, waiting after each.
+// FORMAT 26h on a virgin DVD+RW, then as dvd+rw-format: wait for the unit
+// (no STOP UNIT: it would stop the background format), let the background
+// format finish, stop it and close the session, waiting after each.
 EraseResult formatInBackground(ScsiTransport &transport, Runner &runner, uint64_t estimate)
 {
     constexpr uint32_t foreground = ProgressTotal / 10, closing = ProgressTotal * 95 / 100;
-    EraseResult outcome = runner.wait(estimate, 0, foreground);
+    EraseResult outcome = runner.wait(estimate, 0, foreground, false);
     if (outcome.ok)
         outcome = runner.waitBackground(estimate, foreground, closing - foreground);
     for (CloseFunction function :
@@ -492,6 +595,136 @@ EraseResult formatInBackground(ScsiTransport &transport, Runner &runner, uint64_
     return outcome;
 }
 
+// Blocks whose read-back shows a full overwrite: the first and the last
+// 1 MiB and 64 blocks spread over the rest.
+std::vector<BlockRange> sampleOf(uint32_t blocks)
+{
+    constexpr uint32_t edge = 512, spread = 64;
+    std::vector<BlockRange> ranges{{0, std::min(edge, blocks)}};
+    for (uint32_t i = 1; i < spread; ++i)
+        ranges.push_back({uint32_t(uint64_t(blocks) * i / spread), 1});
+    if (blocks > edge)
+        ranges.push_back({blocks - edge, edge});
+    return ranges;
+}
+
+EraseResult notErased(transport::ScsiResult scsi, const QString &check)
+{
+    return failure(std::move(scsi),
+                   QCoreApplication::translate("Mmc", "The drive reported success, but the disc "
+                                                      "is not erased: %1")
+                       .arg(check)
+                       .toStdString());
+}
+
+// A read of the disc after the erase; a unit attention or another passing
+// answer right after the job is asked again.
+template <class F> auto afterErase(F read)
+{
+    auto result = read();
+    for (int retry = 0; retry < 3 && !result.ok && isPassingOddity(result.scsi); ++retry)
+        result = read();
+    return result;
+}
+
+// Unreadable, gone or not erased: the failure; nothing when the read worked.
+template <class T>
+std::optional<EraseResult> unreadable(ScsiTransport &transport, const MmcResult<T> &result)
+{
+    if (result.ok)
+        return std::nullopt;
+    if (isDriveGone(result.scsi))
+        return goneFailure(transport, result.scsi);
+    return notErased(result.scsi,
+                     QCoreApplication::translate("Mmc", "the disc could not be read again (%1).")
+                         .arg(QString::fromStdString(describeFailure(result.scsi))));
+}
+
+std::optional<EraseResult> checkZeros(ScsiTransport &transport,
+                                      const std::vector<BlockRange> &ranges)
+{
+    std::vector<uint8_t> data(ZeroBlocks * BlockSize);
+    for (const BlockRange &range : ranges) {
+        for (uint32_t at = 0; at < range.count;) {
+            const auto count = uint16_t(std::min(ZeroBlocks, range.count - at));
+            const uint32_t lba = range.first + at;
+            const auto bytes = std::span(data).first(size_t(count) * BlockSize);
+            const auto read = afterErase([&] { return read10(transport, lba, count, bytes); });
+            if (auto failed = unreadable(transport, read))
+                return failed;
+            const auto nonZero =
+                std::find_if(bytes.begin(), bytes.end(), [](uint8_t byte) { return byte != 0; });
+            if (nonZero != bytes.end())
+                return notErased(
+                    {}, QCoreApplication::translate("Mmc", "block %1 does not read back as zeros.")
+                            .arg(lba + uint32_t((nonZero - bytes.begin()) / BlockSize)));
+            at += count;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<EraseResult> checkFormatted(ScsiTransport &transport)
+{
+    const auto formats = afterErase([&] { return readFormatCapacities(transport); });
+    if (auto failed = unreadable(transport, formats))
+        return failed;
+    if (formats.value.currentType != CapacityType::Formatted)
+        return notErased({}, QCoreApplication::translate("Mmc", "the disc is not formatted."));
+    return std::nullopt;
+}
+
+// Reads the disc again and checks that it shows the erase (libburn drive.c
+// reads the medium again after an erase; dvd-rw.html in dvd+rw-tools: a
+// deferred failure is reported upon the actual recording attempt, so the
+// drive's GOOD alone proves nothing).
+EraseResult checkErased(ScsiTransport &transport, const ErasePlan &plan,
+                        const std::vector<BlockRange> &zeroed, EraseResult outcome)
+{
+    const auto after = afterErase([&] { return currentProfile(transport); });
+    if (auto failed = unreadable(transport, after))
+        return *failed;
+    const auto disc = afterErase([&] { return readDiscInformation(transport); });
+    if (auto failed = unreadable(transport, disc))
+        return *failed;
+    outcome.stateRead = true;
+    outcome.profileAfter = after.value;
+    outcome.discAfter = disc.value;
+
+    std::optional<EraseResult> failed;
+    switch (plan.method) {
+    case EraseMethod::BlankMinimal:
+    case EraseMethod::BlankFull:
+        if (after.value == profile::DvdRwRestricted)
+            failed = checkFormatted(transport);
+        else if (disc.value.discStatus != 0)
+            failed = notErased({}, QCoreApplication::translate(
+                                       "Mmc", "READ DISC INFORMATION shows the disc as not "
+                                              "blank (disc status %1).")
+                                       .arg(disc.value.discStatus));
+        break;
+    case EraseMethod::Format:
+        failed = checkFormatted(transport);
+        break;
+    case EraseMethod::FormatBackground:
+        if (disc.value.bgFormatStatus < 2)
+            failed = checkFormatted(transport);
+        break;
+    case EraseMethod::ZeroStart:
+    case EraseMethod::ZeroFill:
+        failed = checkZeros(transport, zeroed);
+        break;
+    default:
+        break;
+    }
+    if (failed) {
+        failed->method = outcome.method;
+        failed->profileBefore = outcome.profileBefore;
+        return *failed;
+    }
+    return outcome;
+}
+
 } // namespace
 
 EraseResult eraseDisc(ScsiTransport &transport, EraseKind kind, const EraseHooks &hooks,
@@ -499,36 +732,54 @@ EraseResult eraseDisc(ScsiTransport &transport, EraseKind kind, const EraseHooks
 {
     const auto current = currentProfile(transport);
     if (!current)
-        return refused(current.scsi, current.text);
+        return isDriveGone(current.scsi) ? goneFailure(transport, current.scsi)
+                                         : refused(current.scsi, current.text);
     const uint16_t profile = current.value;
 
     const auto disc = readDiscInformation(transport);
     MmcResult<FormatCapacities> formats;
     if (isOverwritable(profile) || profile == profile::DvdRwRestricted)
         formats = readFormatCapacities(transport);
-    const ErasePlan plan =
-        planErase(profile, kind, disc ? &disc.value : nullptr, formats ? &formats.value : nullptr,
-                  profile == profile::BdRe ? certificationOf(transport) : 0);
+    const FormatCapacities *listed = formats ? &formats.value : nullptr;
+    const ErasePlan plan = planErase(profile, kind, disc ? &disc.value : nullptr, listed,
+                                     profile == profile::BdRe ? certificationOf(transport) : 0);
     EraseResult outcome;
+    std::vector<BlockRange> zeroed, checked;
     if (plan.method == EraseMethod::Refuse) {
         outcome = refused({}, plan.text);
     } else {
-        Runner runner(transport, hooks, cancel);
+        Runner runner(transport, hooks, cancel, guardMs(profile, listed));
         runner.report(0);
         outcome = [&] {
             switch (plan.method) {
             case EraseMethod::AlreadyBlank:
                 return done(EraseOutcome::AlreadyBlank);
             case EraseMethod::ZeroStart:
-                return zeroAndSync(transport, runner, ZeroBlocks);
-            case EraseMethod::ZeroFill:
-                return zeroAndSync(transport, runner, plan.blocks);
+            case EraseMethod::ZeroFill: {
+                uint32_t blocks = plan.method == EraseMethod::ZeroFill ? plan.blocks
+                                  : listed                             ? listed->currentBlocks
+                                                                       : 0;
+                if (blocks == 0) {
+                    const auto capacity = readCapacity(transport);
+                    if (!capacity)
+                        return failure(capacity.scsi, capacity.text);
+                    blocks = capacity.value.lastLba + 1;
+                }
+                if (plan.method == EraseMethod::ZeroStart) {
+                    zeroed = checked = fastEraseRanges(transport, blocks);
+                } else {
+                    zeroed = {{0, blocks}};
+                    checked = sampleOf(blocks);
+                }
+                return zeroAndSync(transport, runner, zeroed,
+                                   profile == profile::DvdPlusRw ||
+                                       profile == profile::DvdPlusRwDl);
+            }
             default:
                 break;
             }
-            const auto page = modeSenseCapabilities(transport);
-            const uint64_t estimate = estimateMs(profile, plan, formats ? &formats.value : nullptr,
-                                                 page ? page.value.currentWriteSpeed : 0);
+            const uint64_t estimate =
+                estimateMs(profile, plan, listed, slowestKBps(transport, profile));
             const bool format =
                 plan.method == EraseMethod::Format || plan.method == EraseMethod::FormatBackground;
             const MmcStatus started =
@@ -542,25 +793,26 @@ EraseResult eraseDisc(ScsiTransport &transport, EraseKind kind, const EraseHooks
             if (plan.method == EraseMethod::FormatBackground)
                 return formatInBackground(transport, runner, estimate);
             EraseResult waited = runner.wait(estimate, 0, ProgressTotal);
+            if (waited.ok && plan.format.descriptor.type == 0x15) {
+                const auto closed = closeTrackSession(transport, CloseFunction::CloseSession, true);
+                if (!closed)
+                    return failure(closed.scsi, closed.text);
+                waited = runner.wait(SyncEstimateMs, ProgressTotal, 0);
+            }
             // A cache flush after a format, before anything else is written.
             if (waited.ok && format && synchronizeCache(transport, true))
                 waited = runner.wait(SyncEstimateMs, ProgressTotal, 0);
             return waited;
         }();
-        if (outcome.ok)
-            runner.report(ProgressTotal);
     }
+    if (!outcome.ok && outcome.outcome != EraseOutcome::DriveGone && isDriveGone(outcome.scsi))
+        outcome = goneFailure(transport, outcome.scsi);
     outcome.method = plan.method;
     outcome.profileBefore = profile;
-    if (!outcome.ok)
-        return outcome;
-    const auto after = currentProfile(transport);
-    const auto discAfter = readDiscInformation(transport);
-    if (after && discAfter) {
-        outcome.stateRead = true;
-        outcome.profileAfter = after.value;
-        outcome.discAfter = discAfter.value;
-    }
+    if (outcome.ok && outcome.outcome != EraseOutcome::AlreadyBlank)
+        outcome = checkErased(transport, plan, checked, std::move(outcome));
+    if (outcome.ok && hooks.progress)
+        hooks.progress(ProgressTotal, ProgressTotal);
     return outcome;
 }
 

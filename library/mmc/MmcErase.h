@@ -65,15 +65,21 @@ struct EraseHooks
     std::function<void(uint32_t done, uint32_t total)> progress;
     unsigned pollIntervalMs = 1000; // at least MinimumPollMs
     unsigned settleMs = 1000;       // wait after the drive accepted the command
-    // Give up after this long without a change in the drive's progress; 0 =
-    // StallLimitMs. A drive that reports no progress at all gets at least
-    // three times the time estimate.
-    unsigned stallLimitMs = 0;
+    // Give up on a drive that still says it is busy after this long; 0 =
+    // three times what the whole disc needs at 1x.
+    uint64_t guardMs = 0;
 };
 
-// Real drives are polled at most 4 times a second.
-constexpr unsigned MinimumPollMs = 250;
-constexpr unsigned StallLimitMs = 15 * 60 * 1000;
+// Real drives are polled at most twice a second (the kernel's sr.c: some
+// devices hang on repeated TEST UNIT READY).
+constexpr unsigned MinimumPollMs = 500;
+// Answers that say nothing about the job end it only when they persist this
+// long; a drive that does not answer at all gets SilenceLimitMs.
+constexpr unsigned OddLimitMs = 30 * 1000;
+constexpr unsigned SilenceLimitMs = 5 * 60 * 1000;
+// A bridge that keeps answering 02/04/00 after a job is ready after this long
+// (libburn spc.c, the "clueless" wait).
+constexpr unsigned NotReadyLimitMs = 30 * 1000;
 
 enum class EraseOutcome
 {
@@ -82,7 +88,8 @@ enum class EraseOutcome
     Refused,   // not erasable, or the drive rejected the command
     Failed,    // the drive accepted, then reported an error (or the medium vanished)
     Cancelled, // polling stopped; the drive may still be working
-    TimedOut   // no progress for a long time; the drive may still be working
+    TimedOut,  // busy for far longer than the disc needs; the drive may still be working
+    DriveGone  // the drive disappeared (ENODEV, ENXIO, DID_NO_CONNECT, DID_BAD_TARGET)
 };
 
 struct EraseResult
@@ -102,8 +109,9 @@ struct EraseResult
 // Runs the whole erase with Immed and polling. Does not set the speed or lock
 // the tray: the caller does that before. On cancel it returns at the next
 // poll without waiting for the drive. Success is reported only after a
-// barrier command the drive accepts: some drives answer TEST UNIT READY
-// with GOOD while the job still runs.
+// barrier command the drive accepts (some drives answer TEST UNIT READY with
+// GOOD while the job still runs) and after the disc, read again, shows the
+// erase: a deferred failure may have gone to another program's command.
 EraseResult eraseDisc(ScsiTransport &transport, EraseKind kind, const EraseHooks &hooks,
                       const std::atomic<bool> &cancel);
 

@@ -6,6 +6,8 @@
 
 #include <QCoreApplication>
 
+#include <cerrno>
+
 namespace blankora::mmc {
 
 namespace {
@@ -116,7 +118,7 @@ std::string describeFailure(const transport::ScsiResult &result, const std::stri
                    .toStdString();
         break;
     case transport::ResultCategory::TransportError:
-        if (result.hostStatus == 3) {
+        if (isTimeout(result)) {
             text = trText(QT_TRANSLATE_NOOP("Mmc", "The drive did not answer in time; it may be "
                                                    "busy or hung. Wait, then try again.")) +
                    (result.text.empty() ? std::string() : " (" + result.text + ")");
@@ -164,6 +166,37 @@ bool isRetryable(const SenseInfo &s)
     if (s.senseKey == 0x0B)
         return true;
     return s.asc == 0x02 || s.asc == 0x04 || s.asc == 0x08 || s.asc == 0x28 || s.asc == 0x29;
+}
+
+bool isDriveGone(const transport::ScsiResult &r)
+{
+    using transport::ResultCategory;
+    if (r.category == ResultCategory::OsError)
+        return r.osError == ENODEV || r.osError == ENXIO;
+    return r.category == ResultCategory::TransportError && (r.hostStatus == 1 || r.hostStatus == 4);
+}
+
+bool isTimeout(const transport::ScsiResult &r)
+{
+    return r.category == transport::ResultCategory::TransportError &&
+           (r.hostStatus == 3 || (r.hostStatus == 0 && (r.driverStatus & 0x0F) == 0x06));
+}
+
+bool isPassingOddity(const transport::ScsiResult &r)
+{
+    using transport::ResultCategory;
+    switch (r.category) {
+    case ResultCategory::CheckCondition: {
+        const SenseInfo s = senseOf(r);
+        return !s.deferred && (s.senseKey == 0x06 || s.senseKey == 0x0B);
+    }
+    case ResultCategory::TransportError:
+        return isTimeout(r) || r.hostStatus == 7;
+    case ResultCategory::OsError:
+        return r.osError == EIO || r.osError == ENOMEM;
+    default:
+        return false;
+    }
 }
 
 } // namespace blankora::mmc

@@ -30,4 +30,14 @@ bool isUnknownCommand(const SenseInfo &sense);      // 05/20/00: the drive has n
 // reset, unit communication failure, aborted command.
 bool isRetryable(const SenseInfo &sense);
 
+// The drive is no longer there: ENODEV, ENXIO, DID_NO_CONNECT or DID_BAD_TARGET.
+bool isDriveGone(const transport::ScsiResult &result);
+// No answer in time: DID_TIME_OUT, or driver status 6 (DRIVER_TIMEOUT) with
+// host status 0 as older kernels report it.
+bool isTimeout(const transport::ScsiResult &result);
+// An answer that says nothing about a running job: a unit attention (eject
+// button, disc change, reset), an aborted command, a time-out, DID_ERROR, EIO
+// or ENOMEM. The drive may go on working; it is asked again.
+bool isPassingOddity(const transport::ScsiResult &result);
+
 } // namespace blankora::mmc

@@ -115,9 +115,13 @@ ScsiResult resultFromPt(const PtAnswer &answer)
     case SCSI_PT_RESULT_TRANSPORT_ERR:
         result.category = ResultCategory::TransportError;
         result.hostStatus = answer.transportError & 0xFF;
-        result.text = result.hostStatus == 3
-                          ? "Command timed out (DID_TIME_OUT)"
-                          : "Transport error (" + hostStatusName(result.hostStatus) + ")";
+        result.driverStatus = answer.driverStatus;
+        if (result.hostStatus == 3)
+            result.text = "Command timed out (DID_TIME_OUT)";
+        else if (result.hostStatus == 0 && (answer.driverStatus & 0x0F) == 0x06)
+            result.text = "Command timed out (DRIVER_TIMEOUT)";
+        else
+            result.text = "Transport error (" + hostStatusName(result.hostStatus) + ")";
         break;
     default:
         return osFailure(answer.osError ? answer.osError : EIO);
@@ -155,6 +159,11 @@ ScsiResult SgTransport::execute(const ScsiCommand &command)
         answer.status = get_scsi_pt_status_response(pt.object);
         answer.transportError = get_scsi_pt_transport_err(pt.object);
         answer.osError = get_scsi_pt_os_err(pt.object);
+        // sg_pt has no getter for the driver status; its transport text names it.
+        char transportText[256] = {};
+        get_scsi_pt_transport_err_str(pt.object, sizeof transportText, transportText);
+        if (std::strstr(transportText, "DRIVER_TIMEOUT"))
+            answer.driverStatus = 0x06;
         answer.residual = get_scsi_pt_resid(pt.object);
         const int senseLength = std::clamp(get_scsi_pt_sense_len(pt.object), 0, int(sizeof sense));
         answer.sense.assign(sense, sense + senseLength);

@@ -17,6 +17,7 @@ struct PtAnswer
     int status = 0;         // get_scsi_pt_status_response()
     int transportError = 0; // get_scsi_pt_transport_err(): the host status alone on Linux
     int osError = 0;        // get_scsi_pt_os_err()
+    int driverStatus = 0;   // from get_scsi_pt_transport_err_str(): 6 = DRIVER_TIMEOUT
     int residual = 0;       // get_scsi_pt_resid()
     DataDirection direction = DataDirection::None;
     size_t requested = 0;
@@ -25,7 +26,8 @@ struct PtAnswer
 
 // Unpacks an sg_pt answer as sg_pt_linux.c fills it: a time-out is host
 // status 3 (DID_TIME_OUT), never SCSI_PT_DO_TIMEOUT; the residual counts for
-// data-in only, as /dev/srN always reports 0 for data-out.
+// data-in only, as /dev/srN always reports 0 for data-out. Older kernels
+// report a time-out as driver status 6 (DRIVER_TIMEOUT) with host status 0.
 ScsiResult resultFromPt(const PtAnswer &answer);
 // "DID_TIME_OUT" for a Linux host status, "host status N" for unknown ones.
 std::string hostStatusName(int hostStatus);

@@ -54,8 +54,9 @@ private slots:
         FBay.reset();
     }
 
-    // libburn sleeps 1 s between polls, dvd+rw-format 1000 ms: never more than 4 a second.
-    void pollsAtMostFourTimesASecond()
+    // libburn sleeps 1 s between polls, dvd+rw-format 1000 ms; the kernel's sr.c
+    // warns of devices that hang on repeated TUR: never more than 2 a second.
+    void pollsAtMostTwiceASecond()
     {
         QVERIFY(start("mmc-library-polling.json"));
         Block block;
@@ -70,7 +71,7 @@ private slots:
         for (++command; command != log.end(); ++command) {
             if (command->cdb[0] != 0x00)
                 continue;
-            QVERIFY2(command->simSeconds - last >= 0.249,
+            QVERIFY2(command->simSeconds - last >= 0.499,
                      qPrintable(QString::number(command->simSeconds - last)));
             last = command->simSeconds;
             ++polls;
@@ -187,8 +188,83 @@ private slots:
         QCOMPARE(block.failure.ScsiStatus, uint8_t(0x02));
     }
 
-    // After 15 minutes without progress the erase gives up, but the drive is
-    // still busy: the disc is neither released nor ejected until it is done.
+    // What ends an erase on drives as the references describe them: the disc
+    // read again after a deferred failure went elsewhere (dvd-rw.html), a
+    // drive that vanishes (libburn drive.c), a long blank with no progress
+    // (dvd+rw-tools wait_for_unit), odd answers while polling, a bridge's
+    // endless 02/04/00 (libburn spc.c), udev's EBUSY after a disc change
+    // (libburn sg-linux.c); and no eject to a drive that is gone or still busy.
+    void eraseOutcomes_data()
+    {
+        QTest::addColumn<int>("drive");
+        QTest::addColumn<bool>("fast");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("ejectCode"); // -1: not tried
+        QTest::addColumn<QString>("ejectText");
+        const int ok = int(EN_SUCCESS), gone = int(EN_NO_DEVICE), busy = int(EN_DEVICE_BUSY);
+        QTest::newRow("deferred failure taken elsewhere")
+            << 0 << false << int(EN_SCSI_FAILURE)
+            << "The drive reported success, but the disc is not erased: READ DISC INFORMATION "
+               "shows the disc as not blank (disc status 2)."
+            << -1 << "";
+        QTest::newRow("vanishes, ENODEV")
+            << 1 << false << gone << "disappeared while the disc was being erased" << gone
+            << "disappeared during the erase; nothing was sent to it";
+        QTest::newRow("vanishes, DID_BAD_TARGET")
+            << 2 << false << gone << "DID_BAD_TARGET" << gone << "";
+        QTest::newRow("DVD-RW vanishes, DID_NO_CONNECT")
+            << 3 << false << gone << "disappeared" << gone << "";
+        QTest::newRow("20-minute blank, no progress") << 4 << false << ok << "" << ok << "";
+        QTest::newRow("eject button pressed") << 5 << false << ok << "" << ok << "";
+        QTest::newRow("reset while blanking") << 6 << true << ok << "" << ok << "";
+        QTest::newRow("EIO while blanking") << 7 << true << ok << "" << ok << "";
+        QTest::newRow("DID_ERROR while blanking") << 8 << true << ok << "" << ok << "";
+        QTest::newRow("driver time-out while blanking") << 9 << true << ok << "" << ok << "";
+        QTest::newRow("hardware error while the drive blanks on")
+            << 10 << false << int(EN_SCSI_FAILURE) << "[04/44/00 " << busy
+            << "still reports an erase in progress";
+        QTest::newRow("USB bridge") << 11 << false << ok << "" << ok << "";
+        QTest::newRow("EBUSY twice after the disc went in") << 12 << true << ok << "" << ok << "";
+        QTest::newRow("EBUSY for good") << 13 << true << busy << "is in use" << ok << "";
+        QTest::newRow("aborted commands for good")
+            << 14 << false << int(EN_SCSI_FAILURE) << "no sensible answer for 30 seconds" << busy
+            << "";
+    }
+    void eraseOutcomes()
+    {
+        QFETCH(int, drive);
+        QFETCH(bool, fast);
+        QFETCH(int, code);
+        QFETCH(QString, text);
+        QFETCH(int, ejectCode);
+        QFETCH(QString, ejectText);
+        QVERIFY(start("erase-outcomes.json"));
+        StarBurn_Destroy(&FHandle);
+        Block block;
+        const std::string name = "CdRom" + std::to_string(drive);
+        QCOMPARE(StarBurn_CdvdBurnerGrabber_CreateEx(&FHandle, EB(block), nullptr, nullptr,
+                                                     name.c_str(), 0),
+                 EN_SUCCESS);
+        const int erased = int(StarBurn_CdvdBurnerGrabber_Blank(
+            FHandle, EB(block), fast ? ERASE_TYPE_BLANK_DISC_FAST : ERASE_TYPE_BLANK_DISC_FULL));
+        QVERIFY2(erased == code, block.text);
+        QVERIFY2(QString::fromLatin1(block.text).contains(text), block.text);
+        if (ejectCode < 0)
+            return;
+        FBay->drive(drive).clearCommandLog();
+        QVERIFY2(int(StarBurn_CdvdBurnerGrabber_Eject(FHandle, EB(block))) == ejectCode,
+                 block.text);
+        QVERIFY2(QString::fromLatin1(block.text).contains(ejectText), block.text);
+        const auto log = FBay->drive(drive).commandLog();
+        const bool ejectSent =
+            std::any_of(log.begin(), log.end(), [](const auto &c) { return c.cdb[0] == 0x1B; });
+        QCOMPARE(ejectSent, ejectCode == int(EN_SUCCESS));
+    }
+
+    // A drive busy for three times what the whole disc needs at 1x is given
+    // up, but it is still busy: the disc is neither released nor ejected
+    // until it is done.
     void stalledEraseKeepsTheDriveBusy()
     {
         QVERIFY(start("mmc-library-stalled.json"));
@@ -196,7 +272,8 @@ private slots:
         QCOMPARE(StarBurn_CdvdBurnerGrabber_Lock(FHandle, EB(block)), EN_SUCCESS);
         QCOMPARE(StarBurn_CdvdBurnerGrabber_Blank(FHandle, EB(block), ERASE_TYPE_BLANK_DISC_FULL),
                  EN_TRANSPORT_FAILURE);
-        QVERIFY2(std::strstr(block.text, "no progress for 15 minutes"), block.text);
+        QVERIFY2(std::strstr(block.text, "still reported the erase in progress after 241 minutes"),
+                 block.text);
         for (auto call : {StarBurn_CdvdBurnerGrabber_Eject, StarBurn_CdvdBurnerGrabber_Release}) {
             QCOMPARE(call(FHandle, EB(block)), EN_DEVICE_BUSY);
             QVERIFY2(std::strstr(block.text, "still reports an erase in progress"), block.text);

@@ -6,7 +6,10 @@
 #include <QTest>
 
 #include <algorithm>
+#include <cerrno>
+#include <functional>
 #include <optional>
+#include <set>
 
 using namespace blankora::mmc;
 using blankora::transport::ResultCategory;
@@ -42,6 +45,14 @@ public:
     std::vector<std::vector<uint8_t>> cdbs;
     std::vector<unsigned> timeouts;
     std::vector<uint8_t> written;
+    // Answers given instead of running the command (opcode, commands so far).
+    std::function<std::optional<ScsiResult>(uint8_t, size_t)> interpose;
+    bool keepsOldState = false;    // the job ends and the disc stays as it was
+    uint32_t frozenPolls = 0;      // polls the progress stands still halfway
+    uint32_t notReadyPolls = 0;    // 02/04/00 answers to TEST UNIT READY after the job
+    std::set<uint32_t> dirty;      // blocks that hold data
+    bool writesLost = false;       // WRITE answers GOOD and changes nothing
+    bool listsQuickFormat = false; // READ FORMAT CAPACITIES lists 15h
 
     std::string deviceNode() const override { return "/dev/sr-scripted"; }
 
@@ -49,6 +60,10 @@ public:
     {
         cdbs.emplace_back(c.cdb.begin(), c.cdb.end());
         timeouts.push_back(c.timeoutMs);
+        if (interpose) {
+            if (auto answer = interpose(c.cdb[0], cdbs.size()))
+                return *answer;
+        }
         switch (c.cdb[0]) {
         case 0x00:
             return testUnitReady();
@@ -80,9 +95,24 @@ public:
                 return check(*refuseStart);
             job = 0;
             return {};
-        case 0x2A:
+        case 0x2A: {
             written.assign(c.dataOut.begin(), c.dataOut.end());
+            const uint32_t lba =
+                uint32_t(c.cdb[2] << 24 | c.cdb[3] << 16 | c.cdb[4] << 8 | c.cdb[5]);
+            for (uint32_t i = 0; !writesLost && i < uint32_t(c.cdb[7] << 8 | c.cdb[8]); ++i)
+                dirty.erase(lba + i);
             return {};
+        }
+        case 0x28: {
+            const uint32_t lba =
+                uint32_t(c.cdb[2] << 24 | c.cdb[3] << 16 | c.cdb[4] << 8 | c.cdb[5]);
+            std::fill(c.dataIn.begin(), c.dataIn.end(), uint8_t(0));
+            for (size_t i = 0; i < c.dataIn.size() / 2048; ++i)
+                if (dirty.count(lba + uint32_t(i)))
+                    c.dataIn[i * 2048 + 7] = 0x55;
+            return {};
+        }
+        case 0x1B:
         case 0x35:
         case 0x5B:
             return {};
@@ -146,15 +176,27 @@ private:
     {
         if (!discPresent)
             return check({2, 0x3A, 0});
-        if (!job)
-            return {};
+        if (!job) {
+            if (notReadyPolls == 0)
+                return {};
+            --notReadyPolls;
+            return check({2, 0x04, 0x00});
+        }
         const uint32_t now = *job;
+        if (frozenPolls && now >= 32768) {
+            --frozenPolls;
+            ScsiResult r = check({2, 0x04, 0x07});
+            r.sense = senseRecord({2, 0x04, 0x07}, progressInTur, now);
+            return r;
+        }
         if (failAt && now >= *failAt) {
             job.reset();
             return check({3, 0x51, 0});
         }
         if (now >= 65536 && !jobNeverEnds) {
             job.reset();
+            if (keepsOldState)
+                return {};
             discStatus = 0;
             if (profile == profile::DvdRwRestricted)
                 profile = profile::DvdRwSequential;
@@ -188,8 +230,13 @@ private:
 
     std::vector<uint8_t> formatCapacities() const
     {
-        return {0,    0, 0,    16,   0x00, 0x23, 0x05,      0x40, 0x02, 0,
-                0x08, 0, 0x00, 0x23, 0x05, 0x40, 0x26 << 2, 0,    0,    0};
+        std::vector<uint8_t> r{0,    0, 0,    16,   0x00, 0x23, 0x05,      0x40, 0x02, 0,
+                               0x08, 0, 0x00, 0x23, 0x05, 0x40, 0x26 << 2, 0,    0,    0};
+        if (listsQuickFormat) {
+            r.insert(r.end(), {0x00, 0x23, 0x05, 0x40, 0x15 << 2, 0, 0, 0x10});
+            r[3] = 24;
+        }
+        return r;
     }
 
     std::vector<uint8_t> capabilities() const
@@ -221,6 +268,66 @@ private:
         return r;
     }
 };
+
+ScsiResult senseAnswer(uint8_t key, uint8_t asc, uint8_t ascq)
+{
+    ScsiResult r;
+    r.category = ResultCategory::CheckCondition;
+    r.status = 2;
+    r.sense = {0x70, 0, key, 0, 0, 0, 0, 10, 0, 0, 0, 0, asc, ascq, 0, 0, 0, 0};
+    r.senseKey = key;
+    r.asc = asc;
+    r.ascq = ascq;
+    return r;
+}
+
+ScsiResult osAnswer(int error)
+{
+    ScsiResult r;
+    r.category = ResultCategory::OsError;
+    r.osError = error;
+    r.text = "os error";
+    return r;
+}
+
+ScsiResult hostAnswer(int host, int driver = 0)
+{
+    ScsiResult r;
+    r.category = ResultCategory::TransportError;
+    r.hostStatus = host;
+    r.driverStatus = driver;
+    r.text = "transport error";
+    return r;
+}
+
+// Answers by name, for tables: "06/29/00", "ENODEV", "EIO", "ENOMEM", "ENXIO",
+// "host N" and "driver-timeout".
+ScsiResult answerNamed(const QString &name)
+{
+    if (name == "ENODEV")
+        return osAnswer(ENODEV);
+    if (name == "ENXIO")
+        return osAnswer(ENXIO);
+    if (name == "EIO")
+        return osAnswer(EIO);
+    if (name == "ENOMEM")
+        return osAnswer(ENOMEM);
+    if (name == "driver-timeout")
+        return hostAnswer(0, 6);
+    if (name.startsWith("host "))
+        return hostAnswer(name.mid(5).toInt());
+    const QStringList parts = name.split('/');
+    return senseAnswer(uint8_t(parts[0].toUInt(nullptr, 16)), uint8_t(parts[1].toUInt(nullptr, 16)),
+                       uint8_t(parts[2].toUInt(nullptr, 16)));
+}
+
+uint64_t total(const std::vector<unsigned> &sleeps)
+{
+    uint64_t sum = 0;
+    for (unsigned ms : sleeps)
+        sum += ms;
+    return sum;
+}
 
 struct Run
 {
@@ -255,6 +362,16 @@ private slots:
     void refusedBlankIsNotPolled();
     void cancelStopsPollingAtOnce();
     void stalledJobTimesOut();
+    void eraseIsCheckedOnTheDisc_data();
+    void eraseIsCheckedOnTheDisc();
+    void vanishedDriveIsReported_data();
+    void vanishedDriveIsReported();
+    void busyDriveIsLeftToWork_data();
+    void busyDriveIsLeftToWork();
+    void oddAnswersArePolledThrough_data();
+    void oddAnswersArePolledThrough();
+    void pollsAtMostTwiceASecond();
+    void quickFormatIsClosed();
     void commandsWithoutImmedGetFiveHours_data();
     void commandsWithoutImmedGetFiveHours();
     void zeroStartOverwritesFileSystemArea();
@@ -286,6 +403,9 @@ void TestMmcErase::planPerMedium_data()
     QTest::newRow("DVD-RW seq full") << 0x14 << false << 1 << 0 << 0 << blankFull << 0 << 0 << 0;
     // K3b: a quick format keeps restricted overwrite; BLANK would make it DAO-only.
     QTest::newRow("DVD-RW RO fast") << 0x13 << true << 3 << 0 << 2 << format << 0x15 << 0 << 0;
+    // dvd-rw.html: a restricted-overwrite disc is overwritten, never blanked to sequential.
+    QTest::newRow("DVD-RW RO fast, no format list")
+        << 0x13 << true << 3 << 0 << 0 << zero << 0 << 0 << 0;
     QTest::newRow("DVD-RW RO full") << 0x13 << false << 3 << 0 << 2 << blankFull << 0 << 0 << 0;
     QTest::newRow("virgin DVD+RW fast")
         << 0x1A << true << 0 << 0 << 1 << int(EraseMethod::AlreadyBlank) << 0 << 0 << 0;
@@ -339,7 +459,7 @@ void TestMmcErase::planPerMedium()
     formats.currentType = static_cast<CapacityType>(capacityType);
     formats.formats = {{12219392, 0x00, 0x800},
                        {11826176, 0x30, 0x60000},
-                       {2295104, 0x26, 0},
+                       {2295104, 0x26, 0x000001}, // as listed: the Restart bit set
                        {2295104, 0x15, 0x10}};
     const ErasePlan plan =
         planErase(static_cast<uint16_t>(profile), fast ? EraseKind::Fast : EraseKind::Full, &disc,
@@ -349,11 +469,15 @@ void TestMmcErase::planPerMedium()
         QCOMPARE(plan.blocks, formats.currentBlocks);
     if (plan.method == EraseMethod::Format || plan.method == EraseMethod::FormatBackground) {
         QCOMPARE(plan.format.descriptor.parameter & 0x01, 0u); // never Restart
+        if (formatType == 0x26) // growisofs plus_rw_format: only the block count
+            QCOMPARE(plan.format.descriptor.parameter, 0u);
         QCOMPARE(int(plan.format.descriptor.type), formatType);
         QCOMPARE(int(plan.format.subType), subType);
         QVERIFY(plan.format.immed);
         if (capacityType)
-            QCOMPARE(plan.format.descriptor.blocks, formats.find(uint8_t(formatType))->blocks);
+            // dvd+rw-format.cpp: a quick format 15h with a block count of 0.
+            QCOMPARE(plan.format.descriptor.blocks,
+                     formatType == 0x15 ? 0u : formats.find(uint8_t(formatType))->blocks);
     }
     if (plan.method == EraseMethod::Refuse) {
         QVERIFY(plan.text.find("cannot be erased") != std::string::npos);
@@ -456,23 +580,213 @@ void TestMmcErase::cancelStopsPollingAtOnce()
     QVERIFY(drive.count(0x00) <= 5);
 }
 
-// A drive is given up only after a long time without progress, not after a
-// fixed cap (libburn and dvd+rw-format poll as long as the drive is busy).
+// A drive that says it is busy is given up only after three times what the
+// whole disc needs at 1x (a CD-RW: 4 hours), not after a stall limit
+// (libburn burn_disc_erase_sync and dvd+rw-tools wait_for_unit set none).
 void TestMmcErase::stalledJobTimesOut()
 {
     ScriptedDrive drive;
     drive.jobNeverEnds = true;
     drive.jobStep = 200; // 300 polls until the progress stops at 60000
     Run run;
-    run.hooks.stallLimitMs = 30000;
     const EraseResult result = eraseDisc(drive, EraseKind::Fast, run.hooks, run.cancel);
     QCOMPARE(result.outcome, EraseOutcome::TimedOut);
-    QVERIFY(result.text.find("no progress") != std::string::npos);
-    unsigned waited = 0;
-    for (unsigned ms : run.sleeps)
-        waited += ms;
-    QVERIFY(waited >= 300 * 1000 + 30000);
+    QVERIFY2(result.text.find("after 241 minutes") != std::string::npos, result.text.c_str());
+    QVERIFY(total(run.sleeps) >= 3ull * 360000 * 2352 / 176);
     QVERIFY(drive.job.has_value());
+}
+
+// After the job the disc is read again: a deferred failure taken by another
+// program leaves GOOD to this handle and the old disc (dvd-rw.html in
+// dvd+rw-tools; libburn drive.c reads the medium again after an erase).
+void TestMmcErase::eraseIsCheckedOnTheDisc_data()
+{
+    QTest::addColumn<int>("profile");
+    QTest::addColumn<bool>("fast");
+    QTest::addColumn<bool>("keepsOldState");
+    QTest::addColumn<bool>("writesLost");
+    QTest::addColumn<uint>("dirtyBlock");
+    QTest::addColumn<QString>("failure"); // empty: erased
+
+    QTest::newRow("CD-RW blank") << 0x0A << true << false << false << 0u << "";
+    QTest::newRow("CD-RW left complete")
+        << 0x0A << false << true << false << 0u << "not blank (disc status 2)";
+    QTest::newRow("DVD-RW left complete")
+        << 0x14 << true << true << false << 0u << "not blank (disc status 2)";
+    QTest::newRow("DVD+RW fast") << 0x1A << true << false << false << 16u << "";
+    QTest::newRow("DVD+RW fast, writes lost")
+        << 0x1A << true << false << true << 16u << "block 16 does not read back as zeros";
+    QTest::newRow("DVD+RW full, last block lost")
+        << 0x1A << false << false << true << 2295103u << "block 2295103 does not read back";
+    QTest::newRow("DVD+RW full, spread block lost")
+        << 0x1A << false << false << true << 2295104u / 2 << "does not read back as zeros";
+}
+
+void TestMmcErase::eraseIsCheckedOnTheDisc()
+{
+    QFETCH(int, profile);
+    QFETCH(bool, fast);
+    QFETCH(bool, keepsOldState);
+    QFETCH(bool, writesLost);
+    QFETCH(uint, dirtyBlock);
+    QFETCH(QString, failure);
+
+    ScriptedDrive drive;
+    drive.profile = uint16_t(profile);
+    drive.bgStatus = 3;
+    drive.keepsOldState = keepsOldState;
+    drive.writesLost = writesLost;
+    drive.dirty = {uint32_t(dirtyBlock)};
+    Run run;
+    const EraseResult result =
+        eraseDisc(drive, fast ? EraseKind::Fast : EraseKind::Full, run.hooks, run.cancel);
+    QCOMPARE(result.ok, failure.isEmpty());
+    if (failure.isEmpty())
+        return;
+    QCOMPARE(result.outcome, EraseOutcome::Failed);
+    const QString text = QString::fromStdString(result.text);
+    QVERIFY2(text.startsWith("The drive reported success, but the disc is not erased: "),
+             result.text.c_str());
+    QVERIFY2(text.contains(failure), result.text.c_str());
+    QVERIFY(run.progress.empty() || run.progress.back() < ProgressTotal);
+}
+
+// A drive that is gone fails as gone, whichever command noticed it; no more
+// polling of a node that is not there.
+void TestMmcErase::vanishedDriveIsReported_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<int>("profile");
+    QTest::newRow("ENODEV, CD-RW") << "ENODEV" << 0x0A;
+    QTest::newRow("ENXIO, CD-RW") << "ENXIO" << 0x0A;
+    QTest::newRow("DID_NO_CONNECT, CD-RW") << "host 1" << 0x0A;
+    QTest::newRow("DID_BAD_TARGET, DVD+RW zero-fill") << "host 4" << 0x1A;
+}
+
+void TestMmcErase::vanishedDriveIsReported()
+{
+    QFETCH(QString, answer);
+    QFETCH(int, profile);
+    ScriptedDrive drive;
+    drive.profile = uint16_t(profile);
+    drive.bgStatus = 3;
+    size_t goneAt = 0;
+    drive.interpose = [&](uint8_t opcode, size_t index) -> std::optional<ScsiResult> {
+        if (!goneAt && (opcode == 0x00 || opcode == 0x2A) && index > 12)
+            goneAt = index;
+        return goneAt ? std::optional(answerNamed(answer)) : std::nullopt;
+    };
+    Run run;
+    const EraseResult result = eraseDisc(drive, EraseKind::Full, run.hooks, run.cancel);
+    QCOMPARE(result.outcome, EraseOutcome::DriveGone);
+    QVERIFY2(result.text.find("The drive /dev/sr-scripted disappeared while the disc was being "
+                              "erased") != std::string::npos,
+             result.text.c_str());
+    QCOMPARE(drive.cdbs.size(), goneAt);
+}
+
+// Busy for longer than any old limit, with no progress or a progress that
+// stands still: the erase waits it out and the bar keeps moving by the
+// estimate from the slowest speed (dvd+rw-tools wait_for_unit).
+void TestMmcErase::busyDriveIsLeftToWork_data()
+{
+    QTest::addColumn<bool>("progress");
+    QTest::addColumn<uint>("frozenPolls");
+    QTest::addColumn<uint>("notReadyPolls");
+    QTest::addColumn<uint>("jobStep");
+    // 65536 / 16 polls of 0.5 s: about 34 minutes
+    QTest::newRow("no progress, 34 minutes") << false << 0u << 0u << 16u;
+    QTest::newRow("progress frozen 20 minutes") << true << 2400u << 0u << 4096u;
+    // libburn spc.c: a bridge that keeps answering 02/04/00 is ready after a while.
+    QTest::newRow("02/04/00 for good after the job") << true << 0u << 1000000u << 4096u;
+}
+
+void TestMmcErase::busyDriveIsLeftToWork()
+{
+    QFETCH(bool, progress);
+    QFETCH(uint, frozenPolls);
+    QFETCH(uint, notReadyPolls);
+    QFETCH(uint, jobStep);
+    ScriptedDrive drive;
+    drive.progressInTur = drive.progressInRequestSense = progress;
+    drive.frozenPolls = frozenPolls;
+    drive.notReadyPolls = notReadyPolls;
+    drive.jobStep = jobStep;
+    Run run;
+    run.hooks.pollIntervalMs = 500;
+    const EraseResult result = eraseDisc(drive, EraseKind::Full, run.hooks, run.cancel);
+    QVERIFY2(result.ok, result.text.c_str());
+    std::vector<uint32_t> shown = run.progress;
+    shown.erase(std::unique(shown.begin(), shown.end()), shown.end());
+    QVERIFY2(shown.size() > 12, qPrintable(QString::number(shown.size())));
+    if (notReadyPolls)
+        QVERIFY(drive.notReadyPolls >= notReadyPolls - 61);
+}
+
+// Answers that say nothing about the job are polled through; only when they
+// persist (30 s, a drive that does not answer 5 minutes) the erase ends.
+void TestMmcErase::oddAnswersArePolledThrough_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<int>("times"); // -1: for ever
+    QTest::addColumn<uint>("limitMs");
+    for (const char *name : {"06/5A/01", "06/28/00", "06/29/00", "0B/00/00", "0B/47/00", "host 3",
+                             "driver-timeout", "host 7", "EIO", "ENOMEM"})
+        QTest::newRow(name) << QString(name) << 3 << 0u;
+    QTest::newRow("06/29/00 for ever") << "06/29/00" << -1 << 30000u;
+    QTest::newRow("EIO for ever") << "EIO" << -1 << 30000u;
+    QTest::newRow("time-outs for ever") << "host 3" << -1 << 300000u;
+    QTest::newRow("driver time-outs for ever") << "driver-timeout" << -1 << 300000u;
+}
+
+void TestMmcErase::oddAnswersArePolledThrough()
+{
+    QFETCH(QString, answer);
+    QFETCH(int, times);
+    QFETCH(uint, limitMs);
+    ScriptedDrive drive;
+    int polls = 0;
+    uint64_t firstOddMs = 0;
+    Run run;
+    drive.interpose = [&](uint8_t opcode, size_t) -> std::optional<ScsiResult> {
+        if (opcode != 0x00 || ++polls < 3 || (times >= 0 && polls >= 3 + times))
+            return std::nullopt;
+        if (polls == 3)
+            firstOddMs = total(run.sleeps);
+        return answerNamed(answer);
+    };
+    const EraseResult result = eraseDisc(drive, EraseKind::Full, run.hooks, run.cancel);
+    if (times >= 0) {
+        QVERIFY2(result.ok, result.text.c_str());
+        return;
+    }
+    QCOMPARE(result.outcome, EraseOutcome::Failed);
+    QVERIFY2(result.text.find("no sensible answer for " + std::to_string(limitMs / 1000) +
+                              " seconds") != std::string::npos,
+             result.text.c_str());
+    QVERIFY(total(run.sleeps) - firstOddMs >= limitMs);
+    QVERIFY(total(run.sleeps) - firstOddMs < limitMs + 2000);
+}
+
+// At most 2 polls a second, each one TEST UNIT READY, with REQUEST SENSE only
+// when its sense lacks the progress (the kernel's sr.c: some devices hang on
+// repeated TEST UNIT READY; the references poll once a second).
+void TestMmcErase::pollsAtMostTwiceASecond()
+{
+    for (bool progressInTur : {true, false}) {
+        ScriptedDrive drive;
+        drive.progressInTur = progressInTur;
+        drive.jobStep = 1000;
+        Run run;
+        run.hooks.pollIntervalMs = 100;
+        const EraseResult result = eraseDisc(drive, EraseKind::Full, run.hooks, run.cancel);
+        QVERIFY2(result.ok, result.text.c_str());
+        QVERIFY(std::all_of(run.sleeps.begin(), run.sleeps.end(),
+                            [](unsigned ms) { return ms >= 500; }));
+        QVERIFY(drive.count(0x00) <= run.sleeps.size() + 1);
+        QCOMPARE(drive.count(0x03) >= drive.count(0x00) - 2, !progressInTur);
+        QCOMPARE(drive.count(0x03) == 0, progressInTur);
+    }
 }
 
 // libburn gives commands that run a whole job 18 000 s.
@@ -522,13 +836,33 @@ void TestMmcErase::zeroStartOverwritesFileSystemArea()
     QVERIFY2(result.ok, result.text.c_str());
     QCOMPARE(result.method, EraseMethod::ZeroStart);
     QCOMPARE(drive.count(0xA1), size_t(0)); // never BLANK on DVD+RW
-    QCOMPARE(drive.written.size(), size_t(65536));
     QVERIFY(std::all_of(drive.written.begin(), drive.written.end(), [](uint8_t b) { return !b; }));
-    const auto write = *std::find_if(drive.cdbs.begin(), drive.cdbs.end(),
-                                     [](const auto &c) { return c[0] == 0x2A; });
-    QCOMPARE(std::vector<uint8_t>(write.begin() + 2, write.begin() + 6),
-             std::vector<uint8_t>(4, 0));
-    QCOMPARE(drive.count(0x35), size_t(1));
+    // The recognition area and the UDF anchors at 256, 512, N-256 and N-1,
+    // as the fast-erase block list gives them; then each is read back.
+    std::vector<std::pair<uint32_t, uint32_t>> writes, reads;
+    bool synced = false;
+    for (const auto &c : drive.cdbs) {
+        const uint32_t lba = uint32_t(c[2] << 24 | c[3] << 16 | c[4] << 8 | c[5]);
+        synced = synced || c[0] == 0x35;
+        if (c[0] == 0x2A)
+            writes.emplace_back(lba, uint32_t(c[7] << 8 | c[8]));
+        else if (c[0] == 0x28 && synced)
+            reads.emplace_back(lba, uint32_t(c[7] << 8 | c[8]));
+    }
+    const uint32_t n = 2295104;
+    const std::vector<std::pair<uint32_t, uint32_t>> anchors{
+        {0, 32}, {256, 1}, {512, 1}, {n - 256, 1}, {n - 1, 1}};
+    QCOMPARE(writes, anchors);
+    QCOMPARE(reads, anchors);
+    // growisofs plus_rw_finalize: flush with Immed, then without, then stop
+    // de-icing and close the session.
+    std::vector<std::pair<uint8_t, uint8_t>> finish;
+    for (const auto &c : drive.cdbs) {
+        if (c[0] == 0x35 || c[0] == 0x5B)
+            finish.emplace_back(c[0], c[0] == 0x35 ? c[1] : c[2]);
+    }
+    QCOMPARE(finish, (std::vector<std::pair<uint8_t, uint8_t>>{
+                         {0x35, 0x02}, {0x35, 0x00}, {0x5B, 0x00}, {0x5B, 0x02}}));
     QCOMPARE(run.progress.back(), ProgressTotal);
 }
 
@@ -579,6 +913,26 @@ void TestMmcErase::dvdSpeedUsesStreamingThenFallsBack()
     QVERIFY(speeds.ok);
     QCOMPARE(speeds.value.writeSpeedsKBps, (std::vector<uint32_t>{11080, 5540}));
     QCOMPARE(speeds.value.maxWriteKBps, uint32_t(11080));
+}
+
+// dvd+rw-format.cpp: quick format 15h with a block count of 0; libburn mmc.c
+// then closes the session, which ends the intermediate state.
+void TestMmcErase::quickFormatIsClosed()
+{
+    ScriptedDrive drive;
+    drive.profile = profile::DvdRwRestricted;
+    drive.listsQuickFormat = true;
+    Run run;
+    const EraseResult result = eraseDisc(drive, EraseKind::Fast, run.hooks, run.cancel);
+    QVERIFY2(result.ok, result.text.c_str());
+    QCOMPARE(result.method, EraseMethod::Format);
+    const auto format = std::find_if(drive.cdbs.begin(), drive.cdbs.end(),
+                                     [](const auto &c) { return c[0] == 0x04; });
+    const auto close = std::find_if(format, drive.cdbs.end(),
+                                    [](const auto &c) { return c[0] == 0x5B && c[2] == 0x02; });
+    QVERIFY(format != drive.cdbs.end());
+    QVERIFY(close != drive.cdbs.end());
+    QCOMPARE(drive.count(0xA1), size_t(0));
 }
 
 QTEST_MAIN(TestMmcErase)

@@ -1,3 +1,4 @@
+#include "library/mmc/MmcSense.h"
 #include "library/sbErrorBlock.h"
 #include "library/transport/DeviceProviders.h"
 #include "library/transport/SenseText.h"
@@ -195,6 +196,9 @@ void TestSgTransport::ptAnswersAreUnpacked_data()
     const int osError = int(ResultCategory::OsError), good = int(ResultCategory::Good);
     QTest::newRow("time-out") << 0 << SCSI_PT_RESULT_TRANSPORT_ERR << 3 << none << 0
                               << transportError << 0x02000300u << 0 << "DID_TIME_OUT";
+    // Older kernels: host status 0, driver status 6 (DRIVER_TIMEOUT), sg3_utils sg_pt_linux.c.
+    QTest::newRow("driver time-out") << 0 << SCSI_PT_RESULT_TRANSPORT_ERR << 0x600 << none << 0
+                                     << transportError << 0x02000006u << 0 << "DRIVER_TIMEOUT";
     QTest::newRow("bus reset") << 0 << SCSI_PT_RESULT_TRANSPORT_ERR << 8 << none << 0
                                << transportError << 0x02000800u << 0 << "DID_RESET";
     QTest::newRow("no pass-through") << SCSI_PT_DO_NOT_SUPPORTED << 0 << 0 << none << 0 << osError
@@ -222,7 +226,8 @@ void TestSgTransport::ptAnswersAreUnpacked()
     PtAnswer answer;
     answer.started = started;
     answer.category = category;
-    answer.transportError = transportError;
+    answer.transportError = transportError & 0xFF;
+    answer.driverStatus = transportError >> 8;
     answer.direction = DataDirection(direction);
     answer.residual = residual;
     answer.requested = 65536;
@@ -231,6 +236,7 @@ void TestSgTransport::ptAnswersAreUnpacked()
     QCOMPARE(unpacked.residual, size_t(resultResidual));
     QCOMPARE(blankora::library::statusForResult(unpacked), uint32_t(systemStatus));
     QVERIFY2(QString::fromStdString(unpacked.text).contains(text), unpacked.text.c_str());
+    QCOMPARE(blankora::mmc::isTimeout(unpacked), QString(text).contains("TIME"));
     // The text goes into one log line and one error block text.
     QVERIFY2(unpacked.text.find('\n') == std::string::npos, unpacked.text.c_str());
 }
