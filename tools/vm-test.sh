@@ -11,11 +11,13 @@ REPO=$PWD
 source tools/deps.sh
 
 BLANKORA_PACKAGES+=(qemu-system-x86 linux-image-amd64 busybox-static cpio kmod genisoimage sg3-utils
-    xvfb xdotool)
+    xvfb xdotool
+    # the peers that write and judge the served drives' discs
+    dvd+rw-tools wodim cdrskin xorriso udftools)
 blankora_install_deps
 
 cmake --preset dev >/dev/null
-cmake --build --preset dev --target blankora blankora_bres vm_drives
+cmake --build --preset dev --target blankora blankora_bres vm_drives blankora_driveserver served_erase
 
 OUT=$REPO/build/vm
 rm -rf "$OUT"
@@ -49,6 +51,7 @@ make_iso "$OUT/media/dvd.iso" BLANKORA_DVD 1G
     echo "swap.iso $(stat -c %s "$OUT/media/swap.iso") BLANKORA_SWAP"
     echo "dvd.iso $(stat -c %s "$OUT/media/dvd.iso") BLANKORA_DVD"
 } >"$OUT/media/expected"
+[ "${BLANKORA_VM_SERVED_ONLY:-0}" = 1 ] && touch "$OUT/media/served-only"
 
 # Initramfs: static busybox and the modules that reach the host's root over 9p.
 INITRD=$OUT/initramfs
