@@ -42,8 +42,9 @@ struct RingIovec
 struct __attribute__((packed)) CommandEntry
 {
     EntryHeader hdr;
+    // The members' own structures are not packed: cdbOff and iov are 8-aligned.
     union {
-        struct __attribute__((packed))
+        struct
         {
             uint32_t iovCnt;
             uint32_t iovBidiCnt;
@@ -53,7 +54,7 @@ struct __attribute__((packed)) CommandEntry
             uint64_t pad2;
             RingIovec iov[1];
         } req;
-        struct __attribute__((packed))
+        struct
         {
             uint8_t scsiStatus;
             uint8_t pad1;
@@ -86,7 +87,9 @@ inline uint32_t entryLength(uint32_t lenOp)
 }
 
 static_assert(__builtin_offsetof(Mailbox, cmdTail) == 64, "mailbox layout");
-static_assert(__builtin_offsetof(CommandEntry, req.iov) == 44, "command entry layout");
+static_assert(__builtin_offsetof(CommandEntry, req.iov) == 48, "command entry layout");
 static_assert(__builtin_offsetof(TmrEntry, cmdIds) == 32, "TMR entry layout");
+static_assert(__builtin_offsetof(CommandEntry, req.cdbOff) == 24, "command entry layout");
+static_assert(__builtin_offsetof(CommandEntry, rsp.senseBuffer) == 16, "answer layout");
 
 } // namespace blankora::driveserver

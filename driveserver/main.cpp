@@ -23,6 +23,7 @@
 #include <cstring>
 #include <deque>
 #include <dirent.h>
+#include <execinfo.h>
 #include <fcntl.h>
 #include <fstream>
 #include <map>
@@ -295,6 +296,8 @@ bool ServedDrive::openRing()
     }
     FMap = static_cast<uint8_t *>(map);
     auto *mailbox = reinterpret_cast<Mailbox *>(FMap);
+    FTrace.line(FName + " map " + std::to_string(reinterpret_cast<uintptr_t>(FMap)) + " size " +
+                std::to_string(FMapSize) + " cmdr_off " + std::to_string(mailbox->cmdrOff));
     FTrace.line(FName + " ring: version " + std::to_string(mailbox->version) + " flags " +
                 std::to_string(mailbox->flags) + " size " + std::to_string(mailbox->cmdrSize));
     return true;
@@ -324,6 +327,7 @@ void ServedDrive::take(uint32_t &position)
                 std::lock_guard lock(FRingMutex);
                 FOpen[pending.id] = false;
             }
+            FTrace.line(FName + " id " + std::to_string(pending.id) + " queued");
             std::lock_guard lock(FQueueMutex);
             FQueue.push_back(std::move(pending));
             FQueueReady.notify_one();
@@ -361,9 +365,16 @@ void ServedDrive::serve()
     while (!FQuit) {
         pollfd waiting{FFd, POLLIN, 0};
         const int ready = poll(&waiting, 1, 500);
-        if (ready < 0 && errno != EINTR)
+        if (ready < 0 && errno != EINTR) {
+            FTrace.line(FName + " poll: " + std::strerror(errno));
             break;
-        if (ready <= 0)
+        }
+        if (ready == 0) {
+            // A notification missed is a command that waits forever: look anyway.
+            take(position);
+            continue;
+        }
+        if (ready < 0)
             continue;
         if (waiting.revents & (POLLHUP | POLLERR | POLLNVAL)) {
             FTrace.line(FName + " POLLHUP");
@@ -372,11 +383,13 @@ void ServedDrive::serve()
         }
         uint32_t events = 0;
         if (read(FFd, &events, sizeof events) < 0 && errno != EAGAIN) {
+            FTrace.line(FName + " read: " + std::strerror(errno));
             FHungUp = true;
             break;
         }
         take(position);
     }
+    FTrace.line(FName + " ring closed");
     FQuit = true;
     FQueueReady.notify_all();
 }
@@ -614,6 +627,22 @@ int main(int argc, char **argv)
     std::signal(SIGINT, [](int) { GStop = true; });
     std::signal(SIGTERM, [](int) { GStop = true; });
     std::signal(SIGPIPE, SIG_IGN);
+    // A fault in the server leaves the kernel waiting for answers: say where.
+    struct sigaction fatal
+    {
+    };
+    fatal.sa_flags = SA_SIGINFO;
+    fatal.sa_sigaction = [](int number, siginfo_t *info, void *) {
+        char text[96];
+        const int length = std::snprintf(text, sizeof text, "driveserver: signal %d at %p\n",
+                                         number, info->si_addr);
+        [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, text, size_t(length));
+        void *frames[32];
+        backtrace_symbols_fd(frames, backtrace(frames, 32), STDERR_FILENO);
+        _exit(128 + number);
+    };
+    sigaction(SIGSEGV, &fatal, nullptr);
+    sigaction(SIGBUS, &fatal, nullptr);
 
     std::vector<std::unique_ptr<ServedDrive>> drives;
     bool ready = true;

@@ -83,9 +83,23 @@ modprobe target_core_user && modprobe tcm_loop
 mountpoint -q /sys/kernel/config || mount -t configfs configfs /sys/kernel/config
 "$BIN/blankora_driveserver" "$HERE/served-bay.json" "$TRACE" >"$SERVED/driveserver.txt" 2>&1 &
 SERVER=$!
+# What the kernel and the server were doing, should the scan of a drive hang.
+(
+    sleep 75
+    {
+        cat "$SERVED/driveserver.txt"
+        dmesg | tail -n 20
+        for t in /proc/"$SERVER"/task/*; do echo "$t $(cat "$t/wchan") $(cut -d' ' -f3 "$t/stat")"; done
+        ps -eo pid,stat,wchan:30,args | tail -n 30
+    } >"$SERVED/after-75s.txt" 2>&1
+) &
 if ! wait_for 60 "the served drives" served_all; then
     record FAIL "served: five drives appear as /dev/srN"
-    cat "$SERVED/driveserver.txt"
+    {
+        cat "$SERVED/driveserver.txt"
+        ls /sys/class/uio /sys/block
+        for t in /proc/"$SERVER"/task/*; do echo "$t $(cat "$t/wchan") $(cut -d' ' -f3 "$t/stat")"; done
+    } >>"$SERVED/steps.txt" 2>&1
     kill "$SERVER"
     return 0 2>/dev/null || exit 0
 fi
