@@ -668,6 +668,8 @@ int main(int argc, char **argv)
     }
     for (auto it = drives.rbegin(); it != drives.rend(); ++it)
         (*it)->tearDown();
+    // The TCMU host folder goes too, unless something else lives in it.
+    rmdir(KCore.c_str());
     std::printf("driveserver: stopped\n");
     return ready ? 0 : 1;
 }

@@ -92,6 +92,9 @@ make_image() { # file label
 
 echo "guest: $(date +%T) served drives: modules and configfs"
 modprobe target_core_user && modprobe tcm_loop
+# The judges mount what the peers wrote.
+modprobe isofs
+modprobe udf
 mountpoint -q /sys/kernel/config || mount -t configfs configfs /sys/kernel/config
 "$BIN/blankora_driveserver" "$HERE/served-bay.json" "$TRACE" >"$SERVED/driveserver.txt" 2>&1 &
 SERVER=$!
@@ -185,37 +188,37 @@ peer 4 "BD-RE: after the fast erase blkid and mount find no file system" no_file
 # The figure: Blankora's full erase beside capacity / rate, and the cost of a
 # 64 KiB WRITE through the kernel beside the in-process bay's.
 write_start=$(date +%s.%N)
-step 0 "DVD+RW: dd writes 512 x 64 KiB" dd if=/dev/zero of="${SR[0]}" bs=64k count=512 oflag=direct
+step 0 "DVD+RW: dd writes 256 x 64 KiB" dd if=/dev/zero of="${SR[0]}" bs=64k count=256 oflag=direct
 write_end=$(date +%s.%N)
-inprocess=$("$BIN/blankora_driveserver" --bench-write "$HERE/served-bay.json" 0 512 2>&1)
+inprocess=$("$BIN/blankora_driveserver" --bench-write "$HERE/served-bay.json" 0 256 2>&1)
 awk -v s="${full_seconds:-0}" -v a="$write_start" -v b="$write_end" -v p="$inprocess" 'BEGIN {
     ideal = 268435456 / 11080000
     printf "FIGURE served DVD+RW 256 MiB full erase at 8x: %.1f s, capacity/rate %.1f s, ratio %.2f; 64 KiB WRITE through the kernel %.0f us, in process %s us\n",
-        s, ideal, s / ideal, (b - a) * 1e6 / 512, p }' | tee -a "$R/summary"
+        s, ideal, s / ideal, (b - a) * 1e6 / 256, p }' | tee -a "$R/summary"
 
-# The drive pulled mid-erase: the erase ends with a message naming the drive
-# and nothing is reported erased.
-TPG=/sys/kernel/config/target/loopback/naa.500140500000000/tpgt_1/transport_status
-"$BIN/served_erase" "$N0" full >"$SERVED/pulled.txt" 2>&1 &
+# The drive pulled mid-erase (Blankora's full erase of the DVD-RW, 20 s): the
+# erase ends with a message naming the drive and nothing is reported erased.
+TPG=/sys/kernel/config/target/loopback/naa.5001405000000002/tpgt_1/transport_status
+timeout 120 "$BIN/served_erase" "${N[2]}" full >"$SERVED/pulled.txt" 2>&1 &
 eraser=$!
-sleep 4
+sleep 3
 echo offline >"$TPG"
 wait "$eraser"
 pulled=$?
 echo online >"$TPG"
 cat "$SERVED/pulled.txt" >>"$SERVED/steps.txt"
-if [ "$pulled" -ne 0 ] && grep -q "CdRom$N0\|${SR[0]}" "$SERVED/pulled.txt" &&
+if [ "$pulled" -ne 0 ] && grep -q "CdRom${N[2]}\|${SR[2]}" "$SERVED/pulled.txt" &&
     ! grep -q "erased in" "$SERVED/pulled.txt"; then
-    record PASS "served: DVD+RW: a drive pulled mid-erase ends with a message naming it"
+    record PASS "served: DVD-RW: a drive pulled mid-erase ends with a message naming it"
 else
-    record FAIL "served: DVD+RW: a drive pulled mid-erase ends with a message naming it"
+    record FAIL "served: DVD-RW: a drive pulled mid-erase ends with a message naming it"
 fi
 
 # Teardown: the server removes what it made; nothing stays in configfs.
 kill -TERM "$SERVER"
 wait_for 30 "the driveserver to stop" sh -c "! kill -0 $SERVER 2>/dev/null"
-if [ -z "$(ls /sys/kernel/config/target/loopback 2>/dev/null)" ] &&
-    [ -z "$(ls /sys/kernel/config/target/core/user_0 2>/dev/null | grep -v hba_)" ]; then
+if ! ls -d /sys/kernel/config/target/loopback/naa.* /sys/kernel/config/target/core/user_*/blankora* \
+    >/dev/null 2>&1; then
     record PASS "served: the server removes its targets and backstores"
 else
     record FAIL "served: the server removes its targets and backstores"
