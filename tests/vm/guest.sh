@@ -14,7 +14,7 @@ failed=0
 
 record() { # PASS/FAIL text
     echo "$1 $2" | tee -a "$R/summary"
-    [ "$1" = PASS ] || failed=$((failed + 1))
+    [ "$1" != FAIL ] || failed=$((failed + 1))
 }
 
 source "$HERE/wait-for.sh"

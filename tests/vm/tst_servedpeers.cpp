@@ -38,10 +38,15 @@ void TestServedPeers::answers_data()
     const QByteArray none;
     QTest::newRow("READ BUFFER CAPACITY: 2 MiB, all free")
         << 0 << QByteArray::fromHex("5c000000000000000c00") << 12 << none << QString() << 0
-        << QByteArray::fromHex("000a000000200000" "00200000");
+        << QByteArray::fromHex("000a000000200000"
+                               "00200000");
     QTest::newRow("READ DVD STRUCTURE 00h: DVD+RW book type, data zone end")
         << 0 << QByteArray::fromHex("ad0000000000000008040000") << 2052 << none << QString() << 0
-        << QByteArray::fromHex("0802000092" "0f04" "00" "00030000" "0004ffff");
+        << QByteArray::fromHex("0802000092"
+                               "0f04"
+                               "00"
+                               "00030000"
+                               "0004ffff");
     QTest::newRow("READ DVD STRUCTURE on a CD: invalid field")
         << 1 << QByteArray::fromHex("ad0000000000000008040000") << 2052 << none
         << QStringLiteral("05/24/00") << 0 << none;
@@ -55,8 +60,8 @@ void TestServedPeers::answers_data()
         << 0 << QByteArray::fromHex("bd0000000000000000080000") << 8 << none << QString() << 0
         << QByteArray::fromHex("0000000000000000");
     QTest::newRow("an unknown opcode stays invalid")
-        << 0 << QByteArray::fromHex("e00000000000") << 0 << none << QStringLiteral("05/20/00")
-        << 0 << none;
+        << 0 << QByteArray::fromHex("e00000000000") << 0 << none << QStringLiteral("05/20/00") << 0
+        << none;
 }
 
 void TestServedPeers::answers()
