@@ -11,11 +11,13 @@ REPO=$PWD
 source tools/deps.sh
 
 BLANKORA_PACKAGES+=(qemu-system-x86 linux-image-amd64 busybox-static cpio kmod genisoimage sg3-utils
-    xvfb xdotool)
+    xvfb xdotool
+    # the peers that write and judge the served drives' discs
+    dvd+rw-tools wodim cdrskin xorriso udftools)
 blankora_install_deps
 
 cmake --preset dev >/dev/null
-cmake --build --preset dev --target blankora blankora_bres vm_drives
+cmake --build --preset dev --target blankora blankora_bres vm_drives blankora_driveserver served_erase
 
 OUT=$REPO/build/vm
 rm -rf "$OUT"
@@ -49,6 +51,7 @@ make_iso "$OUT/media/dvd.iso" BLANKORA_DVD 1G
     echo "swap.iso $(stat -c %s "$OUT/media/swap.iso") BLANKORA_SWAP"
     echo "dvd.iso $(stat -c %s "$OUT/media/dvd.iso") BLANKORA_DVD"
 } >"$OUT/media/expected"
+[ "${BLANKORA_VM_SERVED_ONLY:-0}" = 1 ] && touch "$OUT/media/served-only"
 
 # Initramfs: static busybox and the modules that reach the host's root over 9p.
 INITRD=$OUT/initramfs
@@ -135,8 +138,8 @@ qemu-system-x86_64 -machine q35,accel=tcg -smp 2 -m 1536 -display none -no-reboo
     -trace "events=$TRACE_EVENTS" -D "$OUT/qemu-trace.log" &
 QEMU_PID=$!
 
-# The guest powers off when it is done; 9 minutes is the ceiling of the run.
-deadline=$((start + ${BLANKORA_VM_TIMEOUT:-540}))
+# The guest powers off when it is done; 11 minutes is the ceiling of the run.
+deadline=$((start + ${BLANKORA_VM_TIMEOUT:-660}))
 while kill -0 "$QEMU_PID" 2>/dev/null; do
     if [ "$(date +%s)" -ge "$deadline" ]; then
         echo "vm-test: the VM did not finish in time; see $OUT/console.log" >&2

@@ -140,6 +140,8 @@ private:
     Reply read10(const transport::ScsiCommand &command);
     bool storeBlocks(std::span<const uint8_t> bytes, off_t offset);
     Reply getEventStatus(const transport::ScsiCommand &command);
+    Reply peerCommand(const transport::ScsiCommand &command); // VirtualDrivePeers.cpp
+    Reply readDvdStructure(const transport::ScsiCommand &command);
 
     std::vector<uint8_t> formatList(uint8_t &currentType, uint32_t &currentBlocks) const;
     double wholeDiscSeconds(bool atEraseSpeed) const;

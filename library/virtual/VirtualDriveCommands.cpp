@@ -278,7 +278,7 @@ ScsiResult VirtualDrive::execute(unsigned handle, bool readOnly, const ScsiComma
     ScsiResult result;
     switch (reply.kind) {
     case Reply::Good: {
-        const size_t allocation = phase ? phase->length : 0;
+        const size_t allocation = phase ? phase->length : bufferSize;
         const size_t count = std::min({reply.data.size(), allocation, bufferSize});
         if (command.direction == DataDirection::FromDevice) {
             std::copy_n(reply.data.begin(), count, command.dataIn.begin());
@@ -412,7 +412,7 @@ VirtualDrive::Reply VirtualDrive::dispatch(unsigned handle, const ScsiCommand &c
     case 0xBB:
         return setCdSpeed(command);
     default:
-        return Reply::check(KInvalidOpcode);
+        return peerCommand(command);
     }
 }
 } // namespace blankora::virtualbay

@@ -1,0 +1,232 @@
+#!/bin/bash
+# Sourced by guest.sh inside the VM: serves the virtual bay of served-bay.json
+# to the kernel (driveserver: LIO/TCMU + tcm_loop), so that each emulated drive
+# is a /dev/srN behind the real sr driver. Programs we did not write make the
+# discs (growisofs, cdrskin, xorriso), read and judge them (blkid, dd, cmp,
+# mount, dvd+rw-mediainfo); Blankora's library erases them, and the peers'
+# own erases run on the same media. Uses record() and wait_for from guest.sh.
+SERVED=$R/served
+mkdir -p "$SERVED"
+TRACE=$R/driveserver-trace.log
+: >"$TRACE"
+: >"$SERVED/commands.txt"
+
+# The drive of the scenario's index $1 as the kernel names it: its sysfs model.
+served_models=("Virtual DVD+RW" "Virtual CD-RW" "Virtual DVD-RW" "Virtual DVD-RAM" "Virtual BD-RE")
+served_node() { # index
+    local d
+    for d in /sys/block/sr*; do
+        if [ "$(cat "$d/device/vendor" 2>/dev/null | xargs)" = BLANKORA ] &&
+            [ "$(cat "$d/device/model" 2>/dev/null | xargs)" = "${served_models[$1]}" ]; then
+            echo "${d##*/}"
+            return 0
+        fi
+    done
+    return 1
+}
+served_all() {
+    local i
+    for i in 0 1 2 3 4; do served_node "$i" >/dev/null || return 1; done
+}
+
+# Runs one step and notes which opcodes the drive got meanwhile (the kernel's
+# own polling included) from the server's trace.
+step() { # drive-index label command...
+    local index=$1 label=$2
+    shift 2
+    local from rc
+    from=$(wc -l <"$TRACE")
+    echo "guest: $(date +%T) served: $label: $*" >>"$SERVED/steps.txt"
+    if declare -F "$1" >/dev/null; then
+        "$@" >>"$SERVED/steps.txt" 2>&1
+    else
+        timeout 300 "$@" >>"$SERVED/steps.txt" 2>&1
+    fi
+    rc=$?
+    echo "  -> exit $rc" >>"$SERVED/steps.txt"
+    tail -n +"$((from + 1))" "$TRACE" | awk -v d="blankora$index" '$2 == d && $5 == "cdb" {
+        print substr($6, 1, 2) }' | sort | uniq -c | sort -k2 |
+        awk -v l="$label" 'BEGIN { printf "%s:", l } { printf " %s(%d)", $2, $1 } END { print "" }' \
+            >>"$SERVED/commands.txt"
+    return $rc
+}
+
+# PASS when the command succeeds, FAIL otherwise.
+check() { # drive-index text command...
+    local index=$1 text=$2
+    shift 2
+    if step "$index" "$text" "$@"; then record PASS "served: $text"; else record FAIL "served: $text"; fi
+}
+
+# A peer's own operation on a medium the emulator may not model fully yet:
+# its failure is a finding, listed as NOTE, not a failed step.
+peer() { # drive-index text command...
+    local index=$1 text=$2
+    shift 2
+    if step "$index" "$text" "$@"; then record PASS "served: $text"; else record NOTE "served: $text"; fi
+}
+
+label_is() { [ "$(blkid -p -o value -s LABEL "$1" 2>/dev/null)" = "$2" ]; }
+no_filesystem() { # node: blkid and both mounts find nothing
+    blkid -p "$1" && return 1
+    mkdir -p /tmp/judge
+    if mount -o ro -t iso9660 "$1" /tmp/judge 2>/dev/null; then umount /tmp/judge; return 1; fi
+    if mount -o ro -t udf "$1" /tmp/judge 2>/dev/null; then umount /tmp/judge; return 1; fi
+    return 0
+}
+reads_back() { # node image: the image's blocks read through the node
+    local blocks=$(($(stat -c %s "$2") / 2048))
+    dd if="$1" bs=2048 count="$blocks" status=none | cmp - "$2"
+}
+all_zero() { # node: every block of the disc
+    cmp -n "$(blockdev --getsize64 "$1")" "$1" /dev/zero
+}
+make_image() { # file label
+    local dir
+    dir=$(mktemp -d)
+    printf 'Served disc %s\n' "$2" >"$dir/README.TXT"
+    head -c 3145728 /dev/urandom >"$dir/DATA.BIN"
+    genisoimage -quiet -V "$2" -o "$1" "$dir"
+    rm -rf "$dir"
+}
+
+echo "guest: $(date +%T) served drives: modules and configfs"
+modprobe target_core_user && modprobe tcm_loop
+# The judges mount what the peers wrote.
+modprobe isofs
+modprobe udf
+mountpoint -q /sys/kernel/config || mount -t configfs configfs /sys/kernel/config
+"$BIN/blankora_driveserver" "$HERE/served-bay.json" "$TRACE" >"$SERVED/driveserver.txt" 2>&1 &
+SERVER=$!
+# What the kernel and the server were doing, should the scan of a drive hang.
+(
+    sleep 75
+    {
+        cat "$SERVED/driveserver.txt"
+        dmesg | tail -n 20
+        for t in /proc/"$SERVER"/task/*; do echo "$t $(cat "$t/wchan") $(cut -d' ' -f3 "$t/stat")"; done
+        ps -eo pid,stat,wchan:30,args | tail -n 30
+    } >"$SERVED/after-75s.txt" 2>&1
+) &
+if ! wait_for 60 "the served drives" served_all; then
+    record FAIL "served: five drives appear as /dev/srN"
+    {
+        cat "$SERVED/driveserver.txt"
+        ls /sys/class/uio /sys/block
+        for t in /proc/"$SERVER"/task/*; do echo "$t $(cat "$t/wchan") $(cut -d' ' -f3 "$t/stat")"; done
+    } >>"$SERVED/steps.txt" 2>&1
+    kill "$SERVER"
+    return 0 2>/dev/null || exit 0
+fi
+record PASS "served: five drives appear as /dev/srN"
+declare -a SR
+for i in 0 1 2 3 4; do
+    SR[i]=/dev/$(served_node "$i")
+    chgrp cdrom "${SR[i]}"
+    chmod 0660 "${SR[i]}"
+done
+echo "served nodes: ${SR[*]}" >>"$SERVED/steps.txt"
+for i in 0 1 2 3 4; do
+    echo "== ${SR[i]}"
+    timeout 20 sg_inq "${SR[i]}"
+    timeout 20 sg_get_config --current "${SR[i]}"
+done >"$SERVED/sg3-utils.txt" 2>&1
+N0=${SR[0]#/dev/sr}
+
+# DVD+RW: growisofs writes, blkid and dd read back, Blankora erases fast and
+# full, the peers judge; then the peer's own format.
+make_image /tmp/dvdplus.iso SERVED_DVDPLUSRW
+check 0 "DVD+RW: growisofs writes an image" growisofs -Z "${SR[0]}=/tmp/dvdplus.iso"
+check 0 "DVD+RW: blkid reads its label" label_is "${SR[0]}" SERVED_DVDPLUSRW
+check 0 "DVD+RW: dd reads the image back" reads_back "${SR[0]}" /tmp/dvdplus.iso
+mkdir -p /tmp/served-mount
+if step 0 "DVD+RW: mount" mount -o ro -t iso9660 "${SR[0]}" /tmp/served-mount; then
+    step 0 "DVD+RW: erase of a mounted disc" "$BIN/served_erase" "$N0" fast
+    if [ $? -ne 0 ] && tail -n 2 "$SERVED/steps.txt" | grep -q /tmp/served-mount; then
+        record PASS "served: DVD+RW: a mounted disc is refused with its mount point"
+    else
+        record FAIL "served: DVD+RW: a mounted disc is refused with its mount point"
+    fi
+    umount /tmp/served-mount
+else
+    record FAIL "served: DVD+RW: mount"
+fi
+check 0 "DVD+RW: Blankora's fast erase" "$BIN/served_erase" "$N0" fast
+check 0 "DVD+RW: after the fast erase blkid and mount find no file system" no_filesystem "${SR[0]}"
+check 0 "DVD+RW: dvd+rw-mediainfo after the fast erase" dvd+rw-mediainfo "${SR[0]}"
+check 0 "DVD+RW: Blankora's full erase" "$BIN/served_erase" "$N0" full
+full_seconds=$(grep -o 'erased in [0-9.]*' "$SERVED/steps.txt" | tail -1 | awk '{print $3}')
+check 0 "DVD+RW: after the full erase every block reads zero" all_zero "${SR[0]}"
+check 0 "DVD+RW: dvd+rw-format -force" dvd+rw-format -force "${SR[0]}"
+
+# The other media: the peers write and erase, Blankora erases, the peers judge.
+N=(); for i in 1 2 3 4; do N[i]=${SR[i]#/dev/sr}; done
+make_image /tmp/small.iso SERVED_DISC
+peer 1 "CD-RW: cdrskin blank=fast" cdrskin -v dev="${SR[1]}" blank=fast
+peer 1 "CD-RW: cdrskin writes an image" cdrskin -v dev="${SR[1]}" -tao /tmp/small.iso
+peer 1 "CD-RW: blkid reads its label" label_is "${SR[1]}" SERVED_DISC
+check 1 "CD-RW: Blankora's fast erase" "$BIN/served_erase" "${N[1]}" fast
+peer 1 "CD-RW: after the fast erase xorriso -toc" xorriso -outdev "${SR[1]}" -toc
+check 1 "CD-RW: Blankora's full erase" "$BIN/served_erase" "${N[1]}" full
+peer 1 "CD-RW: cdrskin blank=all" cdrskin -v dev="${SR[1]}" blank=all
+peer 2 "DVD-RW: dvd+rw-format -blank" dvd+rw-format -blank "${SR[2]}"
+peer 2 "DVD-RW: growisofs writes an image" growisofs -Z "${SR[2]}=/tmp/small.iso"
+peer 2 "DVD-RW: blkid reads its label" label_is "${SR[2]}" SERVED_DISC
+check 2 "DVD-RW: Blankora's fast erase" "$BIN/served_erase" "${N[2]}" fast
+peer 2 "DVD-RW: after the fast erase dvd+rw-mediainfo" dvd+rw-mediainfo "${SR[2]}"
+peer 3 "DVD-RAM: xorriso writes an image" xorriso -outdev "${SR[3]}" -blank as_needed \
+    -volid SERVED_RAM -map /tmp/small.iso /small.iso -commit
+peer 3 "DVD-RAM: blkid reads its label" label_is "${SR[3]}" SERVED_RAM
+check 3 "DVD-RAM: Blankora's fast erase" "$BIN/served_erase" "${N[3]}" fast
+peer 3 "DVD-RAM: after the fast erase blkid and mount find no file system" no_filesystem "${SR[3]}"
+peer 3 "DVD-RAM: xorriso -blank" xorriso -outdev "${SR[3]}" -blank fast
+peer 4 "BD-RE: growisofs writes an image" growisofs -Z "${SR[4]}=/tmp/small.iso"
+peer 4 "BD-RE: blkid reads its label" label_is "${SR[4]}" SERVED_DISC
+check 4 "BD-RE: Blankora's fast erase" "$BIN/served_erase" "${N[4]}" fast
+peer 4 "BD-RE: after the fast erase blkid and mount find no file system" no_filesystem "${SR[4]}"
+
+# The figure: Blankora's full erase beside capacity / rate, and the cost of a
+# 64 KiB WRITE through the kernel beside the in-process bay's.
+write_start=$(date +%s.%N)
+step 0 "DVD+RW: dd writes 256 x 64 KiB" dd if=/dev/zero of="${SR[0]}" bs=64k count=256 oflag=direct
+write_end=$(date +%s.%N)
+inprocess=$("$BIN/blankora_driveserver" --bench-write "$HERE/served-bay.json" 0 256 2>&1)
+awk -v s="${full_seconds:-0}" -v a="$write_start" -v b="$write_end" -v p="$inprocess" 'BEGIN {
+    ideal = 268435456 / 11080000
+    printf "FIGURE served DVD+RW 256 MiB full erase at 8x: %.1f s, capacity/rate %.1f s, ratio %.2f; 64 KiB WRITE through the kernel %.0f us, in process %s us\n",
+        s, ideal, s / ideal, (b - a) * 1e6 / 256, p }' | tee -a "$R/summary"
+
+# The drive pulled mid-erase (Blankora's full erase of the DVD-RW, 20 s): the
+# erase ends with a message naming the drive and nothing is reported erased.
+TPG=/sys/kernel/config/target/loopback/naa.5001405000000002/tpgt_1/transport_status
+timeout 120 "$BIN/served_erase" "${N[2]}" full >"$SERVED/pulled.txt" 2>&1 &
+eraser=$!
+sleep 3
+echo offline >"$TPG"
+wait "$eraser"
+pulled=$?
+echo online >"$TPG"
+cat "$SERVED/pulled.txt" >>"$SERVED/steps.txt"
+# The library's own text follows "s: "; the wizard adds the drive's name.
+answer=$(sed -n 's/^served_erase: .* failed .* s: //p' "$SERVED/pulled.txt")
+if [ "$pulled" -ne 0 ] && [ -n "$answer" ] && ! grep -q "erased in" "$SERVED/pulled.txt"; then
+    record PASS "served: DVD-RW: a drive pulled mid-erase ends with the library's error, nothing erased"
+else
+    record FAIL "served: DVD-RW: a drive pulled mid-erase ends with the library's error, nothing erased"
+fi
+case "$answer" in
+*"${SR[2]}"* | *"CdRom${N[2]}"*) record PASS "served: DVD-RW: the pulled drive's error names it" ;;
+*) record NOTE "served: DVD-RW: the pulled drive's error names it: \"$answer\"" ;;
+esac
+
+# Teardown: the server removes what it made; nothing stays in configfs.
+kill -TERM "$SERVER"
+wait_for 30 "the driveserver to stop" sh -c "! kill -0 $SERVER 2>/dev/null"
+if ! ls -d /sys/kernel/config/target/loopback/naa.* /sys/kernel/config/target/core/user_*/blankora* \
+    >/dev/null 2>&1; then
+    record PASS "served: the server removes its targets and backstores"
+else
+    record FAIL "served: the server removes its targets and backstores"
+    ls -R /sys/kernel/config/target >>"$SERVED/steps.txt" 2>&1
+fi
+sed 's/^/commands: /' "$SERVED/commands.txt" >>"$R/summary"
