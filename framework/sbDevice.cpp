@@ -22,7 +22,9 @@ constexpr uint32_t SenseNotReadyMask = 0xFF0000;
 constexpr uint32_t SenseNotReady = 0x020000;
 // A disc that goes in spins up for some seconds; longer than this is a fault.
 constexpr auto BecomingReadyLimit = std::chrono::seconds(20);
-constexpr auto BecomingReadyPoll = std::chrono::milliseconds(100);
+// Twice a second at most: the kernel's sr.c warns that some drives hang on
+// repeated TEST UNIT READY.
+constexpr auto BecomingReadyPoll = std::chrono::milliseconds(500);
 // Shown in a failure text when the library leaves the status unset.
 constexpr uint32_t StatusUnset = 31;
 

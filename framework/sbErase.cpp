@@ -153,6 +153,12 @@ void TsbEraseAction::Execute(TsbActionItem *Item)
 
     if (!B->FLastMessage.isEmpty())
         throw EsbError(B->FLastMessage);
+    // A minimal blank leaves a sequential DVD-RW writable in one session only
+    // (libburn mmc.c: feature 0021h stays off until a full blank).
+    if (!O.FullErase && B->FDiscType == DISC_TYPE_DVDRWSR)
+        DoMessage(tr("The disc was erased fast: it can now be written only in one session (disc "
+                     "at once). Erase it fully to write it in several sessions."),
+                  litWarning);
     EjectDisc();
     DoMessage(tr("Erase completed"), litInfo);
 }

@@ -891,5 +891,9 @@ Try &apos;%1 --help&apos; for more information.
         <source>The computer will not sleep or shut down until the erase has ended</source>
         <translation>Der Computer wird bis zum Ende des Löschvorgangs weder in den Ruhezustand versetzt noch heruntergefahren</translation>
     </message>
+    <message>
+        <source>The disc was erased fast: it can now be written only in one session (disc at once). Erase it fully to write it in several sessions.</source>
+        <translation>Die Disc wurde schnell gelöscht: Sie kann jetzt nur in einer Sitzung beschrieben werden (Disc at once). Löschen Sie sie vollständig, um sie in mehreren Sitzungen zu beschreiben.</translation>
+    </message>
 </context>
 </TS>

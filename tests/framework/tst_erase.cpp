@@ -65,9 +65,12 @@ private slots:
     void driveOwnSpeedIsLoggedAsSuch();
     void estimateTimerOnlyWhenAsked_data();
     void estimateTimerOnlyWhenAsked();
+    void fastBlankOfSequentialDvdRwIsWarned_data();
+    void fastBlankOfSequentialDvdRwIsWarned();
 
 private:
-    void OpenDrive(const QJsonObject &Faults = {}, double TimeFactor = 1000);
+    void OpenDrive(const QJsonObject &Faults = {}, double TimeFactor = 1000,
+                   const QString &Profile = QStringLiteral("CD-RW"));
     // Runs the action; returns the raised text, empty when it completed.
     QString Run();
     QStringList Texts() const;
@@ -109,8 +112,9 @@ void TestErase::cleanup()
     SetMessageBoxHook(FPreviousHook);
 }
 
-void TestErase::OpenDrive(const QJsonObject &Faults, double TimeFactor)
+void TestErase::OpenDrive(const QJsonObject &Faults, double TimeFactor, const QString &Profile)
 {
+    const bool Cd = Profile == QStringLiteral("CD-RW");
     QJsonObject Extra{
         {"address", "1:0:0:0"},
         {"speedRule", "lower"},
@@ -120,7 +124,9 @@ void TestErase::OpenDrive(const QJsonObject &Faults, double TimeFactor)
     if (!Faults.isEmpty())
         Extra.insert("faults", Faults);
     FScenario = std::make_unique<ScenarioBuilder>();
-    FScenario->timeFactor(TimeFactor).drive("cd-writer", "CD-RW", "complete", Extra);
+    FScenario->timeFactor(TimeFactor)
+        .drive(Cd ? QStringLiteral("cd-writer") : QStringLiteral("dvd-writer"), Profile,
+               QStringLiteral("complete"), Extra);
     FBay = FScenario->build();
     QVERIFY2(FBay, FScenario->lastError().c_str());
     VirtualBay::install(FBay);
@@ -128,7 +134,7 @@ void TestErase::OpenDrive(const QJsonObject &Faults, double TimeFactor)
 
     FBurner = std::make_unique<TTestBurner>();
     FBurner->FDeviceAddress = TsbDeviceAddress{1, 1, 0, 0, 0};
-    FBurner->FDiscType = DISC_TYPE_CDRW;
+    FBurner->FDiscType = Cd ? DISC_TYPE_CDRW : DISC_TYPE_DVDRWSR;
     try {
         FBurner->CreateGrabber();
     } catch (const EsbError &Error) {
@@ -383,4 +389,33 @@ void TestErase::estimateTimerOnlyWhenAsked()
 }
 
 QTEST_MAIN(TestErase)
+// libburn mmc.c: a minimal blank leaves a sequential DVD-RW without incremental
+// writing (feature 0021h), so it takes one session only until a full blank.
+void TestErase::fastBlankOfSequentialDvdRwIsWarned_data()
+{
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<bool>("full");
+    QTest::addColumn<bool>("warned");
+    QTest::newRow("DVD-RW fast") << QStringLiteral("DVD-RW") << false << true;
+    QTest::newRow("DVD-RW full") << QStringLiteral("DVD-RW") << true << false;
+    QTest::newRow("CD-RW fast") << QStringLiteral("CD-RW") << false << false;
+}
+
+void TestErase::fastBlankOfSequentialDvdRwIsWarned()
+{
+    QFETCH(QString, profile);
+    QFETCH(bool, full);
+    QFETCH(bool, warned);
+    OpenDrive({}, 1000, profile);
+    if (QTest::currentTestFailed())
+        return;
+    FBurner->FEraseOptions.FullErase = full;
+    QCOMPARE(Run(), QString());
+    int Warnings = 0;
+    for (const TLine &Line : FLines)
+        Warnings += Line.Kind == litWarning && Line.Text.contains(QStringLiteral("one session"));
+    QCOMPARE(Warnings, warned ? 1 : 0);
+    QVERIFY(FBurner->FSucceeded);
+}
+
 #include "tst_erase.moc"
