@@ -67,32 +67,13 @@ public:
 
 protected:
     void showEvent(QShowEvent *Event) override;
-    void resizeEvent(QResizeEvent *Event) override;
-    bool eventFilter(QObject *Watched, QEvent *Event) override;
 
 private:
-    // How a control follows its panel when the panel is resized.
-    struct TAnchor
-    {
-        QWidget *Control;
-        bool Stretch; // keeps both left and right distances, else only the one anchored
-        bool Right;
-        bool Bottom;
-        int RightGap = 0;
-        int BottomGap = 0;
-    };
-
-    void AnchorControl(QWidget *Control, bool Stretch, bool Right, bool Bottom);
-    void CaptureGaps(TAnchor &Anchor);
-    void ApplyAnchors(QWidget *Panel);
-    void ArrangePanels();
     void RunActionItems();
 
     Ui::TfrmFinalAction *ui;
     QFileDialog *sdSaveLog;
     std::array<QIcon, 3> imlSmall;
-    std::vector<TAnchor> FAnchors;
-    int FTopHeight;
     QMetaObject::Connection FProgressConnection;
     QMetaObject::Connection FBufferConnection;
 };

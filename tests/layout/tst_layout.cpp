@@ -166,6 +166,8 @@ void TestLayout::everyWindowShowsWholeTexts()
     QStringList Faults;
     auto Check = [&Faults](QWidget *Window, const QString &Where) {
         QVERIFY2(QTest::qWaitForWindowExposed(Window), qPrintable(Where));
+        // Texts set by the page change are laid out on the next turn of the loop.
+        QCoreApplication::processEvents();
         Inspect(Window, Where, Faults);
     };
 
