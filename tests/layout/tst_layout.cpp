@@ -166,8 +166,9 @@ void TestLayout::everyWindowShowsWholeTexts()
     QStringList Faults;
     auto Check = [&Faults](QWidget *Window, const QString &Where) {
         QVERIFY2(QTest::qWaitForWindowExposed(Window), qPrintable(Where));
-        // Texts set by the page change are laid out on the next turn of the loop.
-        QCoreApplication::processEvents();
+        // A new size travels up one layout level per turn of the loop.
+        for (int Level = 0; Level < 10; ++Level)
+            QCoreApplication::processEvents();
         Inspect(Window, Where, Faults);
     };
 
