@@ -156,6 +156,8 @@ void TfrmFinalAction::SetShowBuffer(bool ShowBuffer)
         Grid->addWidget(ui->pbWrite, 1, 0, 1, 2);
         Percent->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
     }
+    layout()->activate();
+    Grid->activate();
 }
 
 void TfrmFinalAction::SetLogCaptions(const QString &LogCaption, const QString &SaveHint)
