@@ -1,6 +1,7 @@
 #include "app/ufrmFinish.h"
 
 #include "app/uDefaultButton.h"
+#include "framework/sbMainForm.h"
 
 #include "ui_ufrmFinish.h"
 
@@ -9,6 +10,7 @@
 TfrmFinish::TfrmFinish(QWidget *parent) : QWidget(parent), ui(new Ui::TfrmFinish)
 {
     ui->setupUi(this);
+    KeepWrappedTextsWhole(this);
     connect(ui->ButtonNext, &QPushButton::clicked, this, &TfrmFinish::ButtonNextClick);
 }
 

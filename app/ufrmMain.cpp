@@ -47,6 +47,7 @@ TMainForm::TMainForm(TfrmWelcome *Welcome, TfrmFinish *Finish, QWidget *parent)
     : TsbMainForm(parent), ui(new Ui::TMainForm), FWelcome(Welcome), FFinish(Finish)
 {
     ui->setupUi(this);
+    KeepWrappedTextsWhole(this);
     // pcBurner is a stacked widget: it has no tab buttons, and only this
     // controller changes its page (always followed by PageChanged, so the
     // change is not also taken from the widget's signal).

@@ -2,6 +2,7 @@
 
 #include "app/uDefaultButton.h"
 #include "app/uPictures.h"
+#include "framework/sbMainForm.h"
 
 #include "ui_ufrmWelcome.h"
 
@@ -12,6 +13,7 @@
 TfrmWelcome::TfrmWelcome(QWidget *parent) : QWidget(parent), ui(new Ui::TfrmWelcome)
 {
     ui->setupUi(this);
+    KeepWrappedTextsWhole(this);
     connect(ui->ButtonNext, &QPushButton::clicked, this, &TfrmWelcome::ButtonNextClick);
     connect(ui->ButtonClose, &QPushButton::clicked, this, &TfrmWelcome::ButtonCloseClick);
     FormCreate();

@@ -1,6 +1,6 @@
 #include "framework/sbDockForm.h"
 
-#include <QEvent>
+#include <QVBoxLayout>
 
 TsbDockForm::TsbDockForm(QWidget *parent) : QWidget(parent) {}
 
@@ -41,26 +41,20 @@ TsbActionList *TsbDockForm::GetPageActions()
     return nullptr;
 }
 
-// Docks the page at 5,5 in the panel, as wide and high as the panel less 5,
-// anchored to all four sides: when the panel is resized, the page keeps its
-// distances to the panel's edges.
+// Docks the page at 5,5 in the panel, as wide and high as the panel less 5.
+// The panel's layout keeps those distances when the panel is resized, and
+// hands the page's minimum size on to the window.
 void TsbDockForm::DockInto(QWidget *Panel)
 {
-    if (FDockPanel)
-        FDockPanel->removeEventFilter(this);
     const bool wasHidden = isHidden();
     setParent(Panel, Qt::Widget);
     setGeometry(5, 5, Panel->width() - 5, Panel->height() - 5);
-    FDockPanel = Panel;
-    FDockMargins = QMargins(5, 5, 0, 0);
-    Panel->installEventFilter(this);
+    QLayout *Layout = Panel->layout();
+    if (Layout == nullptr) {
+        Layout = new QVBoxLayout(Panel);
+        Layout->setContentsMargins(5, 5, 0, 0);
+    }
+    Layout->addWidget(this);
     if (!wasHidden)
         show();
-}
-
-bool TsbDockForm::eventFilter(QObject *Watched, QEvent *Event)
-{
-    if (Watched == FDockPanel && Event->type() == QEvent::Resize)
-        setGeometry(FDockPanel->rect().marginsRemoved(FDockMargins));
-    return QWidget::eventFilter(Watched, Event);
 }

@@ -39,12 +39,6 @@ public:
     TsbNotifyEvent OnWorkEnd;
 
 protected:
-    bool eventFilter(QObject *Watched, QEvent *Event) override;
-
     TsbBurner *FBurner = nullptr; // borrowed from the main window, never freed here
     int32_t FWorkCount = 0;
-
-private:
-    QWidget *FDockPanel = nullptr;
-    QMargins FDockMargins; // distances to the panel's edges, kept on resize
 };

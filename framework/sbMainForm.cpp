@@ -8,6 +8,45 @@
 #include "library/StarBurn.h"
 #include "platform/sbPlatform.h"
 
+#include <QEvent>
+#include <QLayout>
+
+namespace {
+class TWrappedTextFitter : public QObject
+{
+public:
+    explicit TWrappedTextFitter(QWidget *Window) : QObject(Window), FWindow(Window) {}
+
+protected:
+    bool eventFilter(QObject *Watched, QEvent *Event) override
+    {
+        if (Watched == FWindow &&
+            (Event->type() == QEvent::LayoutRequest || Event->type() == QEvent::Resize))
+            Fit();
+        return QObject::eventFilter(Watched, Event);
+    }
+
+private:
+    void Fit()
+    {
+        QLayout *Layout = FWindow->layout();
+        if (Layout == nullptr || !Layout->hasHeightForWidth())
+            return;
+        Layout->activate();
+        const int Need = Layout->totalHeightForWidth(FWindow->width());
+        if (Need > FWindow->height())
+            FWindow->resize(FWindow->width(), Need);
+    }
+
+    QWidget *FWindow;
+};
+} // namespace
+
+void KeepWrappedTextsWhole(QWidget *Window)
+{
+    Window->installEventFilter(new TWrappedTextFitter(Window));
+}
+
 TsbMainForm::TsbMainForm(QWidget *parent)
     : QWidget(parent), FLog(std::make_unique<TsbLog>()),
       FActionList(std::make_unique<TsbActionList>()), FBurner(std::make_unique<TsbBurner>())

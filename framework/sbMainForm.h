@@ -11,6 +11,11 @@ class TsbBurner;
 class TsbDockForm;
 class TsbLog;
 
+// Lets a window with word-wrapped texts grow, whenever its layout changes or
+// it is resized, to the height those texts need at its width: the layout of a
+// window gives it only the height the texts need on their widest lines.
+void KeepWrappedTextsWhole(QWidget *Window);
+
 // Run state of a wizard: idle, running its operation, or finished with it.
 enum TsbRunState : uint8_t
 {

@@ -50,6 +50,10 @@ QString GetDiscTypeName(DISC_TYPE DiscType)
         return QCoreApplication::translate("DiscType", "DD (Double Density) CD-RW");
     case DISC_TYPE_DVDPLUSR:
         return QCoreApplication::translate("DiscType", "DVD+R");
+    case DISC_TYPE_BDR:
+        return QCoreApplication::translate("DiscType", "BD-R");
+    case DISC_TYPE_BDRE:
+        return QCoreApplication::translate("DiscType", "BD-RE");
     case DISC_TYPE_NO_MEDIA:
         return QCoreApplication::translate("DiscType", "Empty");
     default:

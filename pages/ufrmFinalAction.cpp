@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QHeaderView>
 #include <QLocale>
 #include <QPainter>
@@ -86,27 +87,19 @@ TfrmFinalAction::TfrmFinalAction(QWidget *parent)
                                                  PaintLogIcon(litWarning)}
 {
     ui->setupUi(this);
-    FTopHeight = ui->pnlTop->height();
 
+    // The time column is as wide as its texts; the information takes the rest.
     QHeaderView *Header = ui->lvLog->header();
     Header->setSectionsClickable(false);
     Header->setStretchLastSection(false);
-    Header->resizeSection(0, 360);
-    Header->resizeSection(1, 60);
+    Header->setSectionResizeMode(0, QHeaderView::Stretch);
+    Header->setSectionResizeMode(1, QHeaderView::ResizeToContents);
 
     sdSaveLog->setAcceptMode(QFileDialog::AcceptSave);
     sdSaveLog->setFileMode(QFileDialog::AnyFile);
     sdSaveLog->setDefaultSuffix(QStringLiteral("txt"));
     sdSaveLog->setNameFilter(tr("Text files (*.txt)"));
     sdSaveLog->setSizeGripEnabled(true);
-
-    AnchorControl(ui->pbWrite, true, true, false);
-    AnchorControl(ui->lblProcentValue, false, true, false);
-    AnchorControl(ui->lvLog, true, true, true);
-    AnchorControl(ui->Label2, false, false, true);
-    AnchorControl(ui->btnSaveLog, false, false, true);
-    ui->pnlTop->installEventFilter(this);
-    ui->pnlFinalPage->installEventFilter(this);
 
     connect(ui->btnSaveLog, &QPushButton::clicked, this, &TfrmFinalAction::btnSaveLogClick);
 
@@ -122,61 +115,6 @@ TfrmFinalAction::~TfrmFinalAction()
     delete ui;
 }
 
-void TfrmFinalAction::AnchorControl(QWidget *Control, bool Stretch, bool Right, bool Bottom)
-{
-    TAnchor Anchor{Control, Stretch, Right, Bottom};
-    CaptureGaps(Anchor);
-    FAnchors.push_back(Anchor);
-}
-
-void TfrmFinalAction::CaptureGaps(TAnchor &Anchor)
-{
-    const QWidget *Panel = Anchor.Control->parentWidget();
-    const QRect Bounds = Anchor.Control->geometry();
-    Anchor.RightGap = Panel->width() - Bounds.right() - 1;
-    Anchor.BottomGap = Panel->height() - Bounds.bottom() - 1;
-}
-
-void TfrmFinalAction::ApplyAnchors(QWidget *Panel)
-{
-    for (const TAnchor &Anchor : FAnchors) {
-        if (Anchor.Control->parentWidget() != Panel)
-            continue;
-        QRect Bounds = Anchor.Control->geometry();
-        const int Right = Panel->width() - Anchor.RightGap;
-        const int Bottom = Panel->height() - Anchor.BottomGap;
-        if (Anchor.Right && Anchor.Stretch)
-            Bounds.setRight(Right - 1);
-        else if (Anchor.Right)
-            Bounds.moveRight(Right - 1);
-        if (Anchor.Bottom && Anchor.Stretch)
-            Bounds.setBottom(Bottom - 1);
-        else if (Anchor.Bottom)
-            Bounds.moveBottom(Bottom - 1);
-        Anchor.Control->setGeometry(Bounds);
-    }
-}
-
-// The top panel keeps its height at the top; the log panel takes the rest.
-void TfrmFinalAction::ArrangePanels()
-{
-    ui->pnlTop->setGeometry(0, 0, width(), FTopHeight);
-    ui->pnlFinalPage->setGeometry(0, FTopHeight, width(), std::max(0, height() - FTopHeight));
-}
-
-bool TfrmFinalAction::eventFilter(QObject *Watched, QEvent *Event)
-{
-    if (Event->type() == QEvent::Resize && (Watched == ui->pnlTop || Watched == ui->pnlFinalPage))
-        ApplyAnchors(static_cast<QWidget *>(Watched));
-    return TsbDockForm::eventFilter(Watched, Event);
-}
-
-void TfrmFinalAction::resizeEvent(QResizeEvent *Event)
-{
-    TsbDockForm::resizeEvent(Event);
-    ArrangePanels();
-}
-
 void TfrmFinalAction::showEvent(QShowEvent *Event)
 {
     TsbDockForm::showEvent(Event);
@@ -187,8 +125,8 @@ void TfrmFinalAction::FormShow()
 {
     if (FShowBuffer)
         return;
-    FTopHeight = 36;
-    ArrangePanels();
+    // Only the percentage and the bar stand above the log.
+    ui->pnlTop->setMinimumHeight(36);
     ui->pnlTop->repaint();
     ui->lvLog->repaint();
     ui->lblBurningLog->repaint();
@@ -203,23 +141,23 @@ void TfrmFinalAction::SetShowBuffer(bool ShowBuffer)
     ui->lblBufferValue->setVisible(ShowBuffer);
     ui->lablProgressCaption->setVisible(ShowBuffer);
 
+    // With the buffer row the percentage stands right of the bar, else
+    // centred above it, where the hidden caption would be.
+    auto *Grid = static_cast<QGridLayout *>(ui->pnlTop->layout());
     QLabel *Percent = ui->lblProcentValue;
-    QRect Bar = ui->pbWrite->geometry();
+    Grid->removeWidget(Percent);
+    Grid->removeWidget(ui->pbWrite);
     if (ShowBuffer) {
-        Bar.setWidth(ui->pbBuffer->width());
-        Percent->adjustSize();
-        Percent->move(ui->lblBufferValue->x(), Bar.top());
+        Grid->addWidget(ui->pbWrite, 1, 0);
+        Grid->addWidget(Percent, 1, 1);
         Percent->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     } else {
-        Bar.setWidth(ui->lvLog->width());
-        Percent->setGeometry(ui->lvLog->x(), 0, ui->lvLog->width(), Percent->height());
+        Grid->addWidget(Percent, 0, 0, 1, 2);
+        Grid->addWidget(ui->pbWrite, 1, 0, 1, 2);
         Percent->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
     }
-    ui->pbWrite->setGeometry(Bar);
-    // The rows keep their new distances to the panel's edges from now on.
-    for (TAnchor &Anchor : FAnchors)
-        if (Anchor.Control == ui->pbWrite || Anchor.Control == Percent)
-            CaptureGaps(Anchor);
+    layout()->activate();
+    Grid->activate();
 }
 
 void TfrmFinalAction::SetLogCaptions(const QString &LogCaption, const QString &SaveHint)

@@ -68,25 +68,8 @@ public:
 
 protected:
     void showEvent(QShowEvent *Event) override;
-    void resizeEvent(QResizeEvent *Event) override;
-    bool eventFilter(QObject *Watched, QEvent *Event) override;
 
 private:
-    // How a control follows its panel when the panel is resized.
-    struct TAnchor
-    {
-        QWidget *Control;
-        bool Stretch; // keeps both left and right distances, else only the one anchored
-        bool Right;
-        bool Bottom;
-        int RightGap = 0;
-        int BottomGap = 0;
-    };
-
-    void AnchorControl(QWidget *Control, bool Stretch, bool Right, bool Bottom);
-    void CaptureGaps(TAnchor &Anchor);
-    void ApplyAnchors(QWidget *Panel);
-    void ArrangePanels();
     void RunActionItems();
     // Frees the tray at the end of a run; sets the run's result from its error lines.
     void ReleaseAfterRun();
@@ -94,8 +77,6 @@ private:
     Ui::TfrmFinalAction *ui;
     QFileDialog *sdSaveLog;
     std::array<QIcon, 3> imlSmall;
-    std::vector<TAnchor> FAnchors;
-    int FTopHeight;
     QMetaObject::Connection FProgressConnection;
     QMetaObject::Connection FBufferConnection;
     // An error line was shown since the run began.

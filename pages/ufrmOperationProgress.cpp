@@ -1,5 +1,7 @@
 #include "pages/ufrmOperationProgress.h"
 
+#include "framework/sbMainForm.h"
+
 #include "ui_ufrmOperationProgress.h"
 
 #include <QEvent>
@@ -70,6 +72,7 @@ TfrmOperationProgress::TfrmOperationProgress(QWidget *Parent)
       ui(new Ui::TfrmOperationProgress)
 {
     ui->setupUi(this);
+    KeepWrappedTextsWhole(this);
     ui->lblCancelling->hide();
     connect(ui->btnCancel, &QPushButton::clicked, this, &TfrmOperationProgress::btnCancelClick);
     FormCreate();

@@ -6,16 +6,12 @@
 #include "ui_ufrmOptionsSummary.h"
 
 #include <QPalette>
-#include <QResizeEvent>
 #include <QStringList>
 
 TfrmOptionsSummary::TfrmOptionsSummary(QWidget *parent)
     : TsbDockForm(parent), ui(new Ui::TfrmOptionsSummary)
 {
     ui->setupUi(this);
-    const QRect Box = ui->edtSummary->geometry();
-    FSummaryMargins =
-        QMargins(Box.left(), Box.top(), width() - Box.right() - 1, height() - Box.bottom() - 1);
     QPalette Palette = ui->edtSummary->palette();
     Palette.setColor(QPalette::Base, palette().color(QPalette::Window));
     ui->edtSummary->setPalette(Palette);
@@ -56,10 +52,4 @@ void TfrmOptionsSummary::BuildSummary(const TsbDeviceInfo &Info, const QString &
     };
     ui->edtSummary->clear();
     ui->edtSummary->setPlainText(Lines.join(u'\n'));
-}
-
-void TfrmOptionsSummary::resizeEvent(QResizeEvent *Event)
-{
-    TsbDockForm::resizeEvent(Event);
-    ui->edtSummary->setGeometry(rect().marginsRemoved(FSummaryMargins));
 }

@@ -3,7 +3,6 @@
 #include "framework/sbDockForm.h"
 #include "framework/sbTypes.h"
 
-#include <QMargins>
 #include <QString>
 
 struct TsbDeviceInfo;
@@ -33,10 +32,6 @@ public:
     // The identity text without leading and trailing blanks and control characters.
     static QString TrimIdentity(const QString &Text);
 
-protected:
-    void resizeEvent(QResizeEvent *Event) override;
-
 private:
     Ui::TfrmOptionsSummary *ui;
-    QMargins FSummaryMargins; // edtSummary follows the page on all four sides
 };

@@ -11,6 +11,7 @@
 
 #include <QHeaderView>
 #include <QPalette>
+#include <QScrollBar>
 #include <QTreeWidgetItem>
 
 namespace {
@@ -159,6 +160,11 @@ void TfrmSelectDevice::RebuildRows()
         if (ui->lvDevices->columnWidth(Column) < DesignedWidths[Column])
             ui->lvDevices->setColumnWidth(Column, DesignedWidths[Column]);
     }
+    // The list asks for the width of its rows, so that the wizard window
+    // grows to show them without a horizontal scroll bar.
+    QTreeWidget *List = ui->lvDevices;
+    List->setMinimumWidth(List->header()->length() + 2 * List->frameWidth() +
+                          List->verticalScrollBar()->sizeHint().width());
 }
 
 void TfrmSelectDevice::FinishRebuild()

@@ -114,6 +114,14 @@ Try &apos;%1 --help&apos; for more information.
         <translation>DVD+R</translation>
     </message>
     <message>
+        <source>BD-R</source>
+        <translation>BD-R</translation>
+    </message>
+    <message>
+        <source>BD-RE</source>
+        <translation>BD-RE</translation>
+    </message>
+    <message>
         <source>Empty</source>
         <translation>Leer</translation>
     </message>

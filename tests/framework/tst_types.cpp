@@ -28,7 +28,8 @@ void TestTypes::discTypes_data()
     QTest::newRow("empty") << int(DISC_TYPE_NO_MEDIA) << "Empty" << false << false;
     QTest::newRow("dvd+r dl") << int(DISC_TYPE_DVDPLUSR_DL) << "" << false << true;
     QTest::newRow("dvd-r dl") << int(DISC_TYPE_DVDR_DL) << "" << false << false;
-    QTest::newRow("bd-re") << int(DISC_TYPE_BDRE) << "" << true << false;
+    QTest::newRow("bd-r") << int(DISC_TYPE_BDR) << "BD-R" << false << false;
+    QTest::newRow("bd-re") << int(DISC_TYPE_BDRE) << "BD-RE" << true << false;
     QTest::newRow("out of range") << 200 << "" << false << false;
 }
 

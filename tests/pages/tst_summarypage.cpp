@@ -50,7 +50,7 @@ void TestSummaryPage::sixLines_data()
     QTest::newRow("disc type without a name")
         << "BD Writer"
         << ""
-        << "\\\\.\\E:" << int(DISC_TYPE_BDRE) << int(ttAspi) << false
+        << "\\\\.\\E:" << int(DISC_TYPE_DVDPLUSR_DL) << int(ttAspi) << false
         << QStringList{"Drive: BD Writer  (E:)",
                        "Transport: ASPI",
                        "Disc Type: ",
