@@ -9,6 +9,7 @@
 #include "framework/sbMessageBox.h"
 #include "library/StarBurn.h"
 #include "support/ChosenDrive.h"
+#include "support/RefusedThreads.h"
 #include "library/virtual/VirtualBay.h"
 #include "library/virtual/VirtualDrive.h"
 #include "support/TempConfigStore.h"
@@ -22,9 +23,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
-
-#include <dlfcn.h>
-#include <pthread.h>
 
 #include <algorithm>
 #include <atomic>
@@ -64,20 +62,7 @@ QByteArray FileContent(const QString &Name)
     return File.readAll();
 }
 
-// While set, no thread can be started, as when the system has none left.
-std::atomic<bool> GRefuseThreads{false};
-
 } // namespace
-
-extern "C" int pthread_create(pthread_t *Thread, const pthread_attr_t *Attributes,
-                              void *(*Routine)(void *), void *Argument)
-{
-    using TCreate = int (*)(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *);
-    static const auto Real = reinterpret_cast<TCreate>(dlsym(RTLD_NEXT, "pthread_create"));
-    if (GRefuseThreads)
-        return EAGAIN;
-    return Real(Thread, Attributes, Routine, Argument);
-}
 
 // The operation page: progress, the live log, a run of the action list and Save Log.
 class TestOperationPage : public QObject
@@ -431,10 +416,10 @@ void TestOperationPage::erase_failsOnceAndFreesTheTray()
     Burner->FSucceeded = true;
     if (fault == QStringLiteral("log"))
         QVERIFY(QFile::remove(LogFile) && QDir().mkdir(LogFile));
-    GRefuseThreads = fault == QStringLiteral("threads");
+    RefuseThreads(fault == QStringLiteral("threads"));
 
     FPage->RunActions();
-    GRefuseThreads = false;
+    RefuseThreads(false);
 
     QCOMPARE(FBoxes.size(), 1);
     QVERIFY2(FBoxes.first().Text.startsWith(start), qPrintable(FBoxes.first().Text));

@@ -4,6 +4,7 @@
 #include "framework/sbLog.h"
 #include "library/virtual/VirtualBay.h"
 #include "library/virtual/VirtualDrive.h"
+#include "support/RefusedThreads.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -16,9 +17,6 @@
 #include <atomic>
 #include <cerrno>
 #include <vector>
-
-#include <dlfcn.h>
-#include <pthread.h>
 
 namespace {
 
@@ -68,9 +66,6 @@ private:
     std::function<void()> *FCancelOut;
 };
 
-// While set, no thread can be started, as when the system has none left.
-std::atomic<bool> GRefuseThreads{false};
-
 // A wait dialog that hands every text it is given to OnInfo.
 class TWatchingDialog : public IsbWaitDialog
 {
@@ -90,16 +85,6 @@ private:
 };
 
 } // namespace
-
-extern "C" int pthread_create(pthread_t *Thread, const pthread_attr_t *Attributes,
-                              void *(*Routine)(void *), void *Argument)
-{
-    using TCreate = int (*)(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *);
-    static const auto Real = reinterpret_cast<TCreate>(dlsym(RTLD_NEXT, "pthread_create"));
-    if (GRefuseThreads)
-        return EAGAIN;
-    return Real(Thread, Attributes, Routine, Argument);
-}
 
 // The device scan against the virtual drive bay, under both transports.
 class TestDeviceScan : public QObject
@@ -511,13 +496,13 @@ void TestDeviceScan::scanThreadThatCannotStart_isRaisedOnce()
     TsbDeviceFinder Finder;
     Finder.FTransportType = ttAspi;
     QString Raised;
-    GRefuseThreads = true;
+    RefuseThreads(true);
     try {
         Finder.FindDevices(false);
     } catch (const EsbError &Error) {
         Raised = Error.Message();
     }
-    GRefuseThreads = false;
+    RefuseThreads(false);
 
     QVERIFY2(Raised.startsWith(QStringLiteral("The device scan could not be started: ")),
              qPrintable(Raised));
