@@ -38,7 +38,7 @@ void TsbAction::EjectDisc()
     TsbBurner *B = FActionList != nullptr ? FActionList->FBurner : nullptr;
     if (B == nullptr)
         throw EsbError(tr("No drive is chosen for this action. Go back and choose a device."));
-    B->Release();
+    B->ReleaseServingWindow();
     // The release found the drive gone and closed it: there is nothing to eject.
     if (B->FGrabber == nullptr) {
         DoMessage(tr("The drive %1 is no longer available: the disc was not ejected")
@@ -46,10 +46,15 @@ void TsbAction::EjectDisc()
                   litError);
         return;
     }
-    LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_Eject"));
-    B->FExceptionCode =
-        StarBurn_CdvdBurnerGrabber_Eject(B->FGrabber, B->FExceptionText, sizeof(B->FExceptionText),
-                                         &B->FSystemError, &B->FFailureInfo);
+    // The eject takes as long as any drive command: the window is served meanwhile.
+    B->RunServingWindow(
+        [B] {
+            LogLibraryCall(QStringLiteral("CdvdBurnerGrabber_Eject"));
+            B->FExceptionCode = StarBurn_CdvdBurnerGrabber_Eject(
+                B->FGrabber, B->FExceptionText, sizeof(B->FExceptionText), &B->FSystemError,
+                &B->FFailureInfo);
+        },
+        "sbEject");
     if (B->FExceptionCode != EN_SUCCESS) {
         B->FLastMessage = B->FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_Eject()"));
         LogLibraryCall(B->FLastMessage);

@@ -292,24 +292,46 @@ void TsbBurner::Release()
     FExceptionCode = EN_SUCCESS;
     if (FGrabber == nullptr)
         return;
+    std::exception_ptr Failure;
+    if (ReleaseDrive(Failure))
+        ShowErrorMessage(FLastMessage);
+    if (Failure)
+        std::rethrow_exception(Failure);
+}
+
+void TsbBurner::ReleaseServingWindow()
+{
+    FSleepLock.Release();
+    FExceptionCode = EN_SUCCESS;
+    if (FGrabber == nullptr)
+        return;
+    std::exception_ptr Failure;
+    bool Show = false;
+    RunServingWindow([this, &Failure, &Show] { Show = ReleaseDrive(Failure); }, "sbRelease");
+    // The message box is a widget: it is shown here once the worker has been joined.
+    if (Show)
+        ShowErrorMessage(FLastMessage);
+    if (Failure)
+        std::rethrow_exception(Failure);
+}
+
+bool TsbBurner::ReleaseDrive(std::exception_ptr &Failure)
+{
     FTrayLocked = false;
     // The tray is freed even when the log cannot be written.
-    std::exception_ptr Failure;
     LogKeepingFailure(QStringLiteral("CdvdBurnerGrabber_Release"), Failure);
     FExceptionCode = StarBurn_CdvdBurnerGrabber_Release(
         FGrabber, FExceptionText, sizeof(FExceptionText), &FSystemError, &FFailureInfo);
-    if (FExceptionCode != EN_SUCCESS) {
-        FLastMessage = FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_Release()"));
-        LogKeepingFailure(FLastMessage, Failure);
-        // A drive that has gone was reported by the step that found it gone; its
-        // device object is closed so that no later release reports it again.
-        if (FExceptionCode == EN_NO_DEVICE)
-            CloseGrabber(Failure);
-        else
-            ShowErrorMessage(FLastMessage);
-    }
-    if (Failure)
-        std::rethrow_exception(Failure);
+    if (FExceptionCode == EN_SUCCESS)
+        return false;
+    FLastMessage = FailureText(QStringLiteral("StarBurn_CdvdBurnerGrabber_Release()"));
+    LogKeepingFailure(FLastMessage, Failure);
+    // A drive that has gone was reported by the step that found it gone; its
+    // device object is closed so that no later release reports it again.
+    if (FExceptionCode != EN_NO_DEVICE)
+        return true;
+    CloseGrabber(Failure);
+    return false;
 }
 
 void TsbBurner::Cancel()
@@ -344,6 +366,57 @@ void TsbBurner::RunThread(std::unique_ptr<TsbCustomThread> Thread, const char *N
     }
     FEraseThreadHandle = std::move(Thread);
     WaitForEraseThread();
+}
+
+namespace {
+
+// Runs one step on a worker; what it raises is kept for the caller to raise
+// again on the user-interface thread.
+class TsbStepThread : public TsbCustomThread
+{
+public:
+    TsbStepThread(TsbBurner *Burner, std::function<void()> Step, std::exception_ptr &Failure)
+        : TsbCustomThread(Burner), FStep(std::move(Step)), FFailure(Failure)
+    {}
+
+protected:
+    void Execute() override
+    {
+        try {
+            FStep();
+        } catch (...) {
+            FFailure = std::current_exception();
+        }
+    }
+
+private:
+    std::function<void()> FStep;
+    std::exception_ptr &FFailure;
+};
+
+} // namespace
+
+void TsbBurner::RunOnWorker(std::function<void()> Step, const char *Name)
+{
+    std::exception_ptr Failure;
+    RunThread(std::make_unique<TsbStepThread>(this, std::move(Step), Failure), Name);
+    if (Failure)
+        std::rethrow_exception(Failure);
+}
+
+void TsbBurner::RunServingWindow(std::function<void()> Step, const char *Name)
+{
+    std::exception_ptr Failure;
+    bool Started = true;
+    try {
+        RunThread(std::make_unique<TsbStepThread>(this, Step, Failure), Name);
+    } catch (const EsbError &) {
+        Started = false;
+    }
+    if (!Started)
+        Step();
+    if (Failure)
+        std::rethrow_exception(Failure);
 }
 
 void TsbBurner::WaitForEraseThread()

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 
 class TsbCustomThread;
@@ -69,12 +70,19 @@ public:
     // Frees the tray, also when its log line fails (raised afterwards). A
     // drive found gone has its device object closed: FGrabber is then empty.
     void Release();
+    // Release with the drive's command on a worker while the window is served.
+    void ReleaseServingWindow();
     void Cancel();
     // Blanks the disc in a worker thread and returns when it has ended.
     void RunEraseThread();
     // Runs Thread under Name and returns when it has ended, serving
     // user-interface events meanwhile; raises when it cannot be started.
     void RunThread(std::unique_ptr<TsbCustomThread> Thread, const char *Name);
+    // Runs Step on a worker as RunThread does and raises again what it raised.
+    void RunOnWorker(std::function<void()> Step, const char *Name);
+    // RunOnWorker for a step that must happen: a worker that cannot be
+    // started leaves it to this thread.
+    void RunServingWindow(std::function<void()> Step, const char *Name);
 
     // Sets the write speed (the read speed at the drive's maximum) and reads
     // back what the drive took, each call with its diagnostic lines. A failed
@@ -127,6 +135,8 @@ public:
 private:
     // The lock call with its log lines; false when the drive refused it.
     bool CallLock();
+    // The release call with its log lines; true when its failure is to be shown.
+    bool ReleaseDrive(std::exception_ptr &Failure);
     // Closes the device object; a failed log line is kept in Failure.
     void CloseGrabber(std::exception_ptr &Failure);
 

@@ -43,37 +43,10 @@ void ReadInsertedDisc(TsbBurner &B, DISC_TYPE &DiscType, uint64_t &UsedBytes, QS
     Label = B.FDriveNode.isEmpty() ? QString() : ReadVolumeLabel(B.FDriveNode);
 }
 
-// Runs one step of the erase on a worker; what it raises is kept for the
-// action to raise again on the user-interface thread.
-class TsbStepThread : public TsbCustomThread
-{
-public:
-    TsbStepThread(TsbBurner *Burner, std::function<void()> Step, std::exception_ptr &Failure)
-        : TsbCustomThread(Burner), FStep(std::move(Step)), FFailure(Failure)
-    {}
-
-protected:
-    void Execute() override
-    {
-        try {
-            FStep();
-        } catch (...) {
-            FFailure = std::current_exception();
-        }
-    }
-
-private:
-    std::function<void()> FStep;
-    std::exception_ptr &FFailure;
-};
-
 // The drive's commands take long: the window is served while they run.
 void RunStep(TsbBurner &B, std::function<void()> Step)
 {
-    std::exception_ptr Failure;
-    B.RunThread(std::make_unique<TsbStepThread>(&B, std::move(Step), Failure), "sbEraseStep");
-    if (Failure)
-        std::rethrow_exception(Failure);
+    B.RunOnWorker(std::move(Step), "sbEraseStep");
 }
 
 } // namespace

@@ -259,7 +259,7 @@ void TfrmFinalAction::ReleaseAfterRun()
 {
     QString Failure;
     try {
-        FBurner->Release();
+        FBurner->ReleaseServingWindow();
     } catch (const EsbError &Error) {
         Failure = Error.Message();
     } catch (const std::exception &Error) {

@@ -62,6 +62,7 @@ private slots:
     void failedEjectStillCompletes();
     void driveGoneBeforeEjectIsAnError();
     void stepsBeforeTheBlankRunOnWorkers();
+    void releaseAndEjectRunOnWorkers();
     void driveOwnSpeedIsLoggedAsSuch();
     void estimateTimerOnlyWhenAsked_data();
     void estimateTimerOnlyWhenAsked();
@@ -331,7 +332,30 @@ void TestErase::stepsBeforeTheBlankRunOnWorkers()
 
     QCOMPARE(Run(), QString());
 
-    QCOMPARE(Ended, (QList<QPair<bool, bool>>{{false, false}, {true, false}, {true, true}}));
+    // The release and the eject after the blank add two more.
+    QCOMPARE(Ended, (QList<QPair<bool, bool>>{
+                        {false, false}, {true, false}, {true, true}, {true, true}, {true, true}}));
+    QCOMPARE(Texts(),
+             (QStringList{"Erase started", "Erase speed: 10.0x", "Eject disc", "Erase completed"}));
+}
+
+// The release and the eject after the blank each end on a worker of their own.
+void TestErase::releaseAndEjectRunOnWorkers()
+{
+    OpenDrive();
+    if (QTest::currentTestFailed())
+        return;
+    // The last command each worker sent: PREVENT ALLOW MEDIUM REMOVAL, then START STOP UNIT.
+    QList<int> Ended;
+    FBurner->FOnThreadEnded = [this, &Ended] {
+        const auto &Log = FBay->drive(0).commandLog();
+        Ended << (Log.empty() || Log.back().cdb.empty() ? -1 : int(Log.back().cdb[0]));
+    };
+
+    QCOMPARE(Run(), QString());
+
+    QCOMPARE(Ended.size(), 5);
+    QCOMPARE(Ended.mid(3), (QList<int>{0x1E, 0x1B}));
     QCOMPARE(Texts(),
              (QStringList{"Erase started", "Erase speed: 10.0x", "Eject disc", "Erase completed"}));
 }
