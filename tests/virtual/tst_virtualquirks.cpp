@@ -498,6 +498,9 @@ void TestVirtualQuirks::longJobWithoutProgressStaysBusy()
             break;
         QCOMPARE(answer, QStringLiteral("70 02/04/07"));
         const Exchange sense = run(*handle, "SENSE");
+        // The job runs on the steady clock: it may end between the two commands.
+        if (sense.data[2] == 0)
+            continue;
         QCOMPARE(QString::asprintf("%02X/%02X/%02X SKSV %d", sense.data[2], sense.data[12],
                                    sense.data[13], sense.data[15] >> 7),
                  QStringLiteral("02/04/07 SKSV 0"));
