@@ -339,6 +339,10 @@ Try &apos;%1 --help&apos; for more information.
         <source>The drive could not load or eject the disc.</source>
         <translation>Das Laufwerk konnte die Disc nicht laden oder auswerfen.</translation>
     </message>
+    <message>
+        <source>READ DISC INFORMATION shows the disc&apos;s format stopped half-way (background format status %1).</source>
+        <translation>READ DISC INFORMATION zeigt die Formatierung der Disc auf halbem Weg angehalten (Status der Hintergrundformatierung %1).</translation>
+    </message>
 </context>
 <context>
     <name>Pictures</name>

@@ -41,7 +41,10 @@ struct ErasePlan
     EraseMethod method = EraseMethod::Refuse;
     FormatRequest format; // for the format methods
     uint32_t blocks = 0;  // for EraseMethod::ZeroFill
-    std::string text;     // why refused
+    // ZeroFill of a DVD+RW whose background format stopped: `format` resumes
+    // it (FORMAT 26h with the Restart bit) before the zeros.
+    bool resumeFormat = false;
+    std::string text; // why refused
 };
 
 // Feature 0023h (Formattable) byte 4: the certifications the drive offers.

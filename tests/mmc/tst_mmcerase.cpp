@@ -412,8 +412,11 @@ void TestMmcErase::planPerMedium_data()
     QTest::newRow("formatted DVD+RW fast") << 0x1A << true << 2 << 3 << 2 << zero << 0 << 0 << 0;
     // Full erases overwrite; FORMAT only for a virgin disc, never with Restart.
     QTest::newRow("DVD+RW full") << 0x1A << false << 2 << 3 << 2 << zeroFill << 0 << 0 << 0;
+    // growisofs plus_rw_restart_format: a stopped format is resumed before the zeros.
     QTest::newRow("partly formatted DVD+RW full")
-        << 0x1A << false << 2 << 1 << 2 << zeroFill << 0 << 0 << 0;
+        << 0x1A << false << 2 << 1 << 2 << zeroFill << 0x26 << 0 << 0;
+    QTest::newRow("partly formatted DVD+RW fast")
+        << 0x1A << true << 2 << 1 << 2 << zero << 0 << 0 << 0;
     QTest::newRow("virgin DVD+RW full")
         << 0x1A << false << 0 << 0 << 1 << background << 0x26 << 0 << 0;
     QTest::newRow("DVD+RW DL full") << 0x2A << false << 2 << 3 << 0 << zeroFill << 0 << 0 << 0;
@@ -465,8 +468,14 @@ void TestMmcErase::planPerMedium()
         planErase(static_cast<uint16_t>(profile), fast ? EraseKind::Fast : EraseKind::Full, &disc,
                   capacityType ? &formats : nullptr, static_cast<uint8_t>(certification));
     QCOMPARE(int(plan.method), method);
-    if (plan.method == EraseMethod::ZeroFill && capacityType)
+    QCOMPARE(plan.resumeFormat, plan.method == EraseMethod::ZeroFill && formatType == 0x26);
+    if (plan.resumeFormat) { // the listed block count and the Restart bit
+        QCOMPARE(plan.format.descriptor.parameter, 1u);
+        QCOMPARE(plan.format.descriptor.blocks, formats.find(0x26)->blocks);
+        QCOMPARE(plan.blocks, formats.find(0x26)->blocks);
+    } else if (plan.method == EraseMethod::ZeroFill && capacityType) {
         QCOMPARE(plan.blocks, formats.currentBlocks);
+    }
     if (plan.method == EraseMethod::Format || plan.method == EraseMethod::FormatBackground) {
         QCOMPARE(plan.format.descriptor.parameter & 0x01, 0u); // never Restart
         if (formatType == 0x26) // growisofs plus_rw_format: only the block count

@@ -29,6 +29,7 @@ void TestMmcRealDrives::eraseCopesWithTheDrive_data()
     QTest::addColumn<int>("outcome");
     QTest::addColumn<int>("method");
     // What else must hold: "zeros" (the whole disc reads back as zeros),
+    // "resumed" (zeros, after FORMAT 26h with Restart, the format complete),
     // "idle" (the drive has finished), "closed" (background format done,
     // session closed), "profile:N", "format:N" (FORMAT descriptor byte 8),
     // or a text the failure must contain.
@@ -41,8 +42,8 @@ void TestMmcRealDrives::eraseCopesWithTheDrive_data()
     QTest::newRow("DVD+RW full") << 0 << false << erased << zeroFill << "zeros";
     QTest::newRow("DVD-RAM full") << 1 << false << erased << zeroFill << "zeros";
     QTest::newRow("BD-RE full") << 2 << false << erased << zeroFill << "zeros";
-    // FORMAT with Restart would only resume the stopped format and keep the data.
-    QTest::newRow("partly formatted DVD+RW full") << 14 << false << erased << zeroFill << "zeros";
+    // growisofs plus_rw_restart_format: the stopped format is resumed, then overwritten.
+    QTest::newRow("partly formatted DVD+RW full") << 14 << false << erased << zeroFill << "resumed";
     // dvd+rw-format: FORMAT 26h, background format to its end, CLOSE TRACK/SESSION.
     QTest::newRow("virgin DVD+RW, background format")
         << 3 << false << erased << int(EraseMethod::FormatBackground) << "closed";
@@ -60,6 +61,9 @@ void TestMmcRealDrives::eraseCopesWithTheDrive_data()
     QTest::newRow("BD-RE with quick certification only")
         << 11 << false << erased << format << "format:195";
     QTest::newRow("BD-RE without certification") << 12 << false << erased << format << "format:0";
+    // libburn mmc.c: a drive may refuse the certification it lists.
+    QTest::newRow("BD-RE refusing its certification")
+        << 15 << false << erased << format << "format:0";
     // K3b: a quick format keeps a restricted-overwrite DVD-RW overwritable.
     QTest::newRow("DVD-RW restricted overwrite fast")
         << 13 << true << erased << format << "profile:19";
@@ -80,7 +84,8 @@ void TestMmcRealDrives::eraseCopesWithTheDrive()
     QVERIFY2(opened.transport, opened.text.c_str());
     auto &transport = *opened.transport;
 
-    if (check == "zeros") { // the label's volume descriptor is there to be erased
+    const bool zeros = check == "zeros" || check == "resumed";
+    if (zeros) { // the label's volume descriptor is there to be erased
         std::vector<uint8_t> descriptor(BlockSize, 0);
         QVERIFY(read10(transport, 16, 1, descriptor).ok);
         QVERIFY(std::any_of(descriptor.begin(), descriptor.end(), [](uint8_t b) { return b; }));
@@ -104,15 +109,27 @@ void TestMmcRealDrives::eraseCopesWithTheDrive()
         QVERIFY2(result.text.find(check.toStdString()) != std::string::npos, result.text.c_str());
     }
     const auto log = bay->drive(drive).commandLog();
-    if (check == "zeros") {
+    const auto formatsSent = [&log] {
+        std::vector<std::vector<uint8_t>> sent;
+        for (const auto &c : log)
+            if (c.cdb[0] == 0x04)
+                sent.push_back(c.dataOut);
+        return sent;
+    }();
+    if (zeros) {
         const uint32_t blocks = 4194304 / BlockSize;
         std::vector<uint8_t> data(32 * BlockSize, 0xFF);
         for (uint32_t lba = 0; lba < blocks; lba += 32) {
             QVERIFY(read10(transport, lba, 32, data).ok);
             QVERIFY(std::all_of(data.begin(), data.end(), [](uint8_t b) { return b == 0; }));
         }
-        QVERIFY(
-            std::none_of(log.begin(), log.end(), [](const auto &c) { return c.cdb[0] == 0x04; }));
+        QCOMPARE(formatsSent.size(), size_t(check == "resumed"));
+        if (check == "resumed") {
+            QCOMPARE(formatsSent[0].size(), size_t(12));
+            QCOMPARE(int(formatsSent[0][8]), 0x26 << 2);
+            QCOMPARE(int(formatsSent[0][11]), 1);
+            QVERIFY(result.discAfter.bgFormatStatus >= 2);
+        }
     } else if (check == "closed") {
         QCOMPARE(result.discAfter.bgFormatStatus, uint8_t(3));
         QVERIFY(std::any_of(log.begin(), log.end(),
@@ -120,10 +137,9 @@ void TestMmcRealDrives::eraseCopesWithTheDrive()
     } else if (check.startsWith("profile:")) {
         QCOMPARE(int(result.profileAfter), check.mid(8).toInt());
     } else if (check.startsWith("format:")) {
-        const auto sent =
-            std::find_if(log.begin(), log.end(), [](const auto &c) { return c.cdb[0] == 0x04; });
-        QVERIFY(sent != log.end() && sent->dataOut.size() == 12);
-        QCOMPARE(int(sent->dataOut[8]), check.mid(7).toInt());
+        // The format the drive accepted: the last one sent.
+        QVERIFY(!formatsSent.empty() && formatsSent.back().size() == 12);
+        QCOMPARE(int(formatsSent.back()[8]), check.mid(7).toInt());
     }
 }
 
