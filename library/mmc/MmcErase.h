@@ -28,7 +28,7 @@ enum class EraseMethod
     AlreadyBlank, // virgin DVD+RW: nothing to do
     BlankMinimal,
     BlankFull,
-    ZeroStart, // 64 KiB of zeros at LBA 0, then SYNCHRONIZE CACHE
+    ZeroStart, // zeros where readers find a file system (fastEraseRanges), then SYNCHRONIZE CACHE
     ZeroFill,  // zeros over ErasePlan::blocks, then SYNCHRONIZE CACHE
     Format,    // FORMAT UNIT with the descriptor in ErasePlan::format
     // DVD+RW FORMAT 26h, then the background format to its end and the

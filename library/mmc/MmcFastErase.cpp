@@ -14,6 +14,11 @@ namespace {
 using Block = std::array<uint8_t, BlockSize>;
 
 constexpr uint32_t VolumeDescriptorBlock = 16;
+// The kernel's isofs looks for a primary volume descriptor in blocks 16-99
+// and skips what it does not recognise (fs/isofs/inode.c, isofs_fill_super):
+// libisoburn's first session on an overwritable disc starts at block 32, its
+// descriptors at 48.
+constexpr uint32_t DescriptorScanEnd = 100;
 constexpr uint32_t FirstAnchor = 256;
 // A volume descriptor sequence is at least 16 blocks long; more than this is garbage.
 constexpr uint32_t MaxSequenceBlocks = 64;
@@ -107,7 +112,7 @@ std::vector<BlockRange> fastEraseRanges(transport::ScsiTransport &transport,
                                         uint32_t formattedBlocks)
 {
     std::vector<BlockRange> ranges;
-    addRange(ranges, 0, 32, formattedBlocks);
+    addRange(ranges, 0, DescriptorScanEnd, formattedBlocks);
     addRange(ranges, FirstAnchor, 1, formattedBlocks);
     addRange(ranges, 512, 1, formattedBlocks);
     addVolumeEnd(ranges, formattedBlocks, formattedBlocks);

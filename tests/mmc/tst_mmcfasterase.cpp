@@ -130,15 +130,15 @@ private slots:
         QTest::addColumn<QString>("expected"); // "first+count" items; I/U/D = iso, udf, disc end
 
         QTest::newRow("iso+udf image on a DVD+RW")
-            << "" << 2295104u << "0+32 U-256 256 I-256 U-1 512 I-1 D-256 D-1";
-        QTest::newRow("no file system") << "blank" << 2295104u << "0+32 256 512 D-256 D-1";
+            << "" << 2295104u << "0+100 U-256 256 I-256 U-1 512 I-1 D-256 D-1";
+        QTest::newRow("no file system") << "blank" << 2295104u << "0+100 256 512 D-256 D-1";
         QTest::newRow("pvd byte orders disagree")
-            << "pvd-endian" << 2295104u << "0+32 U-256 256 U-1 512 D-256 D-1";
+            << "pvd-endian" << 2295104u << "0+100 U-256 256 U-1 512 D-256 D-1";
         QTest::newRow("anchor checksum wrong")
-            << "anchor-sum" << 2295104u << "0+32 256 I-256 512 I-1 D-256 D-1";
+            << "anchor-sum" << 2295104u << "0+100 256 I-256 512 I-1 D-256 D-1";
         QTest::newRow("volume larger than the disc")
-            << "pvd-huge" << 2295104u << "0+32 U-256 256 U-1 512 D-256 D-1";
-        QTest::newRow("small disc, ranges clipped") << "blank" << 300u << "0+32 44 256 299";
+            << "pvd-huge" << 2295104u << "0+100 U-256 256 U-1 512 D-256 D-1";
+        QTest::newRow("small disc, ranges clipped") << "blank" << 300u << "0+100 256 299";
         QTest::newRow("disc ends inside the first blocks") << "blank" << 20u << "0+20";
         QTest::newRow("disc size unknown") << "" << 0u << "";
     }
@@ -211,6 +211,27 @@ private slots:
         QVERIFY(after.waitForFinished(30000));
         QCOMPARE(QString(after.readAllStandardOutput()), QString());
         QCOMPARE(after.exitCode(), 2);
+    }
+
+    // libisoburn writes the first session of an overwritable disc at block
+    // 32 and a copy of its descriptors at 16; the kernel's isofs searches
+    // blocks 16-99 for a primary descriptor (fs/isofs/inode.c). After the
+    // zeros none of them holds one.
+    void sessionAtBlock32IsNotFound()
+    {
+        ImageDrive drive;
+        drive.image = QByteArray(32 * BlockSize, 0) + image;
+        drive.image.replace(16 * BlockSize, 16 * BlockSize,
+                            image.mid(16 * BlockSize, 16 * BlockSize));
+        drive.blocks = isoBlocks + 32;
+        QByteArray copy = drive.image;
+        for (const BlockRange &r : fastEraseRanges(drive, drive.blocks))
+            std::fill_n(copy.data() + qsizetype(r.first) * BlockSize,
+                        qsizetype(r.count) * BlockSize, 0);
+        QVERIFY(drive.image.mid(48 * BlockSize + 1, 5) == "CD001");
+        for (qsizetype block = 16; block < 100; ++block)
+            QVERIFY2(copy.mid(block * BlockSize + 1, 5) != "CD001",
+                     qPrintable(QString::number(block)));
     }
 };
 

@@ -542,7 +542,7 @@ void TestVirtualBay::formatWriteAndRead()
     QVERIFY2(bay, scenario.lastError().c_str());
     auto dvd = openDrive(*bay, 0);
 
-    // The fast erase of overwritable media: 64 KiB of zeros at the start.
+    // The fast erase of overwritable media: zeros over the start.
     const Exchange written = send(*dvd, KWriteZeros, 0, std::vector<uint8_t>(32 * 2048, 0));
     QVERIFY2(written.result.ok(), written.result.text.c_str());
     QCOMPARE(labelOf(dvd->deviceNode()), std::string());

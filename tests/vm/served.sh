@@ -70,8 +70,15 @@ label_is() { [ "$(blkid -p -o value -s LABEL "$1" 2>/dev/null)" = "$2" ]; }
 no_filesystem() { # node: blkid and both mounts find nothing
     blkid -p "$1" && return 1
     mkdir -p /tmp/judge
-    if mount -o ro -t iso9660 "$1" /tmp/judge 2>/dev/null; then umount /tmp/judge; return 1; fi
-    if mount -o ro -t udf "$1" /tmp/judge 2>/dev/null; then umount /tmp/judge; return 1; fi
+    local fs
+    for fs in iso9660 udf; do
+        if mount -o ro -t "$fs" "$1" /tmp/judge 2>/dev/null; then
+            echo "$fs mounts: $(ls /tmp/judge | tr '\n' ' ')"
+            dmesg | tail -3
+            umount /tmp/judge
+            return 1
+        fi
+    done
     return 0
 }
 reads_back() { # node image: the image's blocks read through the node
