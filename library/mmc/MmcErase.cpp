@@ -394,7 +394,8 @@ EraseResult eraseDisc(ScsiTransport &transport, EraseKind kind, const EraseHooks
             return waited;
         }();
     }
-    if (!outcome.ok && outcome.outcome != EraseOutcome::DriveGone && isDriveGone(outcome.scsi))
+    if (!outcome.ok && outcome.outcome != EraseOutcome::DriveGone &&
+        (isDriveGone(outcome.scsi) || isLinkLost(outcome.scsi)))
         outcome = driveGoneFailure(transport, outcome.scsi);
     outcome.method = plan.method;
     outcome.profileBefore = profile;

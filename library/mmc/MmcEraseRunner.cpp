@@ -249,6 +249,8 @@ std::optional<EraseResult> EraseRunner::judge(const transport::ScsiResult &scsi,
         reportEstimate(base, span);
         return std::nullopt;
     }
+    if (isLinkLost(scsi))
+        return driveGoneFailure(FTransport, scsi);
     return eraseFailure(scsi, QCoreApplication::translate(
                                   "Mmc", "The drive gave no sensible answer for %1 seconds: %2")
                                   .arg(limit / 1000)

@@ -176,6 +176,12 @@ bool isDriveGone(const transport::ScsiResult &r)
     return r.category == ResultCategory::TransportError && (r.hostStatus == 1 || r.hostStatus == 4);
 }
 
+bool isLinkLost(const transport::ScsiResult &r)
+{
+    return r.category == transport::ResultCategory::TransportError &&
+           (r.hostStatus == 14 || r.hostStatus == 15);
+}
+
 bool isTimeout(const transport::ScsiResult &r)
 {
     return r.category == transport::ResultCategory::TransportError &&
@@ -191,7 +197,7 @@ bool isPassingOddity(const transport::ScsiResult &r)
         return !s.deferred && (s.senseKey == 0x06 || s.senseKey == 0x0B);
     }
     case ResultCategory::TransportError:
-        return isTimeout(r) || r.hostStatus == 7;
+        return isTimeout(r) || isLinkLost(r) || r.hostStatus == 7;
     case ResultCategory::OsError:
         return r.osError == EIO || r.osError == ENOMEM;
     default:

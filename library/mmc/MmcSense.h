@@ -35,9 +35,13 @@ bool isDriveGone(const transport::ScsiResult &result);
 // No answer in time: DID_TIME_OUT, or driver status 6 (DRIVER_TIMEOUT) with
 // host status 0 as older kernels report it.
 bool isTimeout(const transport::ScsiResult &result);
+// The way to the drive is lost: DID_TRANSPORT_DISRUPTED (the transport
+// blocked the port to recover) or DID_TRANSPORT_FAILFAST. It may come back;
+// when it does not, the drive is as good as gone.
+bool isLinkLost(const transport::ScsiResult &result);
 // An answer that says nothing about a running job: a unit attention (eject
-// button, disc change, reset), an aborted command, a time-out, DID_ERROR, EIO
-// or ENOMEM. The drive may go on working; it is asked again.
+// button, disc change, reset), an aborted command, a time-out, a lost link,
+// DID_ERROR, EIO or ENOMEM. The drive may go on working; it is asked again.
 bool isPassingOddity(const transport::ScsiResult &result);
 
 } // namespace blankora::mmc

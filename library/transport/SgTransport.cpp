@@ -61,9 +61,27 @@ std::string hostStatusName(int hostStatus)
 {
     // include/scsi/scsi_status.h (enum host_status)
     static const char *const names[] = {
-        "DID_OK",          "DID_NO_CONNECT", "DID_BUS_BUSY",  "DID_TIME_OUT", "DID_BAD_TARGET",
-        "DID_ABORT",       "DID_PARITY",     "DID_ERROR",     "DID_RESET",    "DID_BAD_INTR",
-        "DID_PASSTHROUGH", "DID_SOFT_ERROR", "DID_IMM_RETRY", "DID_REQUEUE",
+        "DID_OK",
+        "DID_NO_CONNECT",
+        "DID_BUS_BUSY",
+        "DID_TIME_OUT",
+        "DID_BAD_TARGET",
+        "DID_ABORT",
+        "DID_PARITY",
+        "DID_ERROR",
+        "DID_RESET",
+        "DID_BAD_INTR",
+        "DID_PASSTHROUGH",
+        "DID_SOFT_ERROR",
+        "DID_IMM_RETRY",
+        "DID_REQUEUE",
+        "DID_TRANSPORT_DISRUPTED",
+        "DID_TRANSPORT_FAILFAST",
+        "DID_TARGET_FAILURE",
+        "DID_NEXUS_FAILURE",
+        "DID_ALLOC_FAILURE",
+        "DID_MEDIUM_ERROR",
+        "DID_TRANSPORT_MARGINAL",
     };
     if (hostStatus >= 0 && size_t(hostStatus) < std::size(names))
         return names[hostStatus];

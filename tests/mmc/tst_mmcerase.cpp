@@ -739,13 +739,17 @@ void TestMmcErase::oddAnswersArePolledThrough_data()
     QTest::addColumn<QString>("answer");
     QTest::addColumn<int>("times"); // -1: for ever
     QTest::addColumn<uint>("limitMs");
+    QTest::addColumn<bool>("gone"); // the end says the drive disappeared
     for (const char *name : {"06/5A/01", "06/28/00", "06/29/00", "0B/00/00", "0B/47/00", "host 3",
-                             "driver-timeout", "host 7", "EIO", "ENOMEM"})
-        QTest::newRow(name) << QString(name) << 3 << 0u;
-    QTest::newRow("06/29/00 for ever") << "06/29/00" << -1 << 30000u;
-    QTest::newRow("EIO for ever") << "EIO" << -1 << 30000u;
-    QTest::newRow("time-outs for ever") << "host 3" << -1 << 300000u;
-    QTest::newRow("driver time-outs for ever") << "driver-timeout" << -1 << 300000u;
+                             "driver-timeout", "host 7", "EIO", "ENOMEM", "host 14", "host 15"})
+        QTest::newRow(name) << QString(name) << 3 << 0u << false;
+    QTest::newRow("06/29/00 for ever") << "06/29/00" << -1 << 30000u << false;
+    QTest::newRow("EIO for ever") << "EIO" << -1 << 30000u << false;
+    QTest::newRow("time-outs for ever") << "host 3" << -1 << 300000u << false;
+    QTest::newRow("driver time-outs for ever") << "driver-timeout" << -1 << 300000u << false;
+    // The kernel's scsi_error.c retries DID_TRANSPORT_DISRUPTED while the
+    // transport recovers; a link that stays lost is a drive pulled.
+    QTest::newRow("transport disrupted for ever") << "host 14" << -1 << 30000u << true;
 }
 
 void TestMmcErase::oddAnswersArePolledThrough()
@@ -753,6 +757,7 @@ void TestMmcErase::oddAnswersArePolledThrough()
     QFETCH(QString, answer);
     QFETCH(int, times);
     QFETCH(uint, limitMs);
+    QFETCH(bool, gone);
     ScriptedDrive drive;
     int polls = 0;
     uint64_t firstOddMs = 0;
@@ -769,10 +774,11 @@ void TestMmcErase::oddAnswersArePolledThrough()
         QVERIFY2(result.ok, result.text.c_str());
         return;
     }
-    QCOMPARE(result.outcome, EraseOutcome::Failed);
-    QVERIFY2(result.text.find("no sensible answer for " + std::to_string(limitMs / 1000) +
-                              " seconds") != std::string::npos,
-             result.text.c_str());
+    QCOMPARE(result.outcome, gone ? EraseOutcome::DriveGone : EraseOutcome::Failed);
+    const std::string expected =
+        gone ? "The drive /dev/sr-scripted disappeared"
+             : "no sensible answer for " + std::to_string(limitMs / 1000) + " seconds";
+    QVERIFY2(result.text.find(expected) != std::string::npos, result.text.c_str());
     QVERIFY(total(run.sleeps) - firstOddMs >= limitMs);
     QVERIFY(total(run.sleeps) - firstOddMs < limitMs + 2000);
 }
@@ -846,7 +852,8 @@ void TestMmcErase::zeroStartOverwritesFileSystemArea()
     QCOMPARE(result.method, EraseMethod::ZeroStart);
     QCOMPARE(drive.count(0xA1), size_t(0)); // never BLANK on DVD+RW
     QVERIFY(std::all_of(drive.written.begin(), drive.written.end(), [](uint8_t b) { return !b; }));
-    // The recognition area and the UDF anchors at 256, 512, N-256 and N-1,
+    // Blocks 0-99 (recognition, and where the kernel's isofs searches) and
+    // the UDF anchors at 256, 512, N-256 and N-1,
     // as the fast-erase block list gives them; then each is read back.
     std::vector<std::pair<uint32_t, uint32_t>> writes, reads;
     bool synced = false;
@@ -860,7 +867,7 @@ void TestMmcErase::zeroStartOverwritesFileSystemArea()
     }
     const uint32_t n = 2295104;
     const std::vector<std::pair<uint32_t, uint32_t>> anchors{
-        {0, 32}, {256, 1}, {512, 1}, {n - 256, 1}, {n - 1, 1}};
+        {0, 32}, {32, 32}, {64, 32}, {96, 4}, {256, 1}, {512, 1}, {n - 256, 1}, {n - 1, 1}};
     QCOMPARE(writes, anchors);
     QCOMPARE(reads, anchors);
     // growisofs plus_rw_finalize: flush with Immed, then without, then stop
