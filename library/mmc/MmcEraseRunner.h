@@ -12,7 +12,7 @@
 // with: waiting for the drive, the barrier after a job, zero writes.
 namespace blankora::mmc {
 
-constexpr uint32_t ZeroBlocks = 32; // 64 KiB: ISO 9660 and UDF recognition areas; one WRITE
+constexpr uint32_t ZeroBlocks = 32; // 64 KiB, one WRITE(10) of zeros
 
 EraseResult eraseDone(EraseOutcome outcome = EraseOutcome::Erased);
 EraseResult eraseFailure(transport::ScsiResult scsi, std::string text,
