@@ -314,9 +314,22 @@ ScsiResult VirtualDrive::execute(unsigned handle, bool readOnly, const ScsiComma
 
     const double factor = FClock->factor();
     const double latency = factor > 0 ? FSpec.timing.commandLatencyMs / factor : 0;
+    // A WRITE held to the disc's write speed takes its blocks' time on the
+    // bay's clock, so a zero-fill lasts capacity / rate as on a real drive.
+    double writeSeconds = 0;
+    if (FSpec.timing.writeAtSpeed && opcode == 0x2A && reply.kind == Reply::Good) {
+        const SpeedSet *speeds = speedsForDisc();
+        const unsigned speed = speeds ? resolveSpeed(FRequestedWrite, speeds->write) : 0;
+        if (speed > 0)
+            writeSeconds = double(be16(command.cdb, 7)) * KBlock / (speed * 1000.0);
+    }
     lock.unlock();
     if (latency > 0)
         std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(latency));
+    if (writeSeconds > 0 && factor > 0)
+        std::this_thread::sleep_for(std::chrono::duration<double>(writeSeconds / factor));
+    else if (writeSeconds > 0)
+        FClock->advance(writeSeconds);
     return result;
 }
 

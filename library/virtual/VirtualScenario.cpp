@@ -414,11 +414,19 @@ bool parseDrive(ScenarioReader &reader, const QJsonObject &object, const std::st
     }
     if (object.contains("timing")) {
         const auto timing = reader.object(object["timing"], key("timing"));
-        if (!timing || !reader.checkKeys(*timing, key("timing"),
-                                         {"commandMs", "blankFastSeconds", "blankFullSeconds",
-                                          "formatFastSeconds", "formatFullSeconds",
-                                          "formatForegroundSeconds", "bridgeNotReadySeconds"}))
+        if (!timing ||
+            !reader.checkKeys(*timing, key("timing"),
+                              {"commandMs", "blankFastSeconds", "blankFullSeconds",
+                               "formatFastSeconds", "formatFullSeconds", "formatForegroundSeconds",
+                               "bridgeNotReadySeconds", "writeAtSpeed"}))
             return false;
+        if (timing->contains("writeAtSpeed")) {
+            const auto atSpeed = reader.boolean(
+                (*timing)["writeAtSpeed"], ScenarioReader::join(key("timing"), "writeAtSpeed"));
+            if (!atSpeed)
+                return false;
+            drive.timing.writeAtSpeed = *atSpeed;
+        }
         for (const auto &[name, target] :
              {std::pair{"commandMs", &drive.timing.commandLatencyMs},
               std::pair{"blankFastSeconds", &drive.timing.blankFastSeconds},

@@ -108,6 +108,7 @@ struct Timing
     double formatFullSeconds = -1;
     double formatForegroundSeconds = 3; // background formatting: until the drive is ready again
     double bridgeNotReadySeconds = 40;  // with quirks.bridge: 02/04/00 to TUR after a job
+    bool writeAtSpeed = false;          // WRITE(10) takes blocks * 2048 / write speed
 };
 
 // How a real drive departs from the tidy emulator; every quirk is off unless a

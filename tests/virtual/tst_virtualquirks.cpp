@@ -4,6 +4,7 @@
 #include <QTest>
 
 #include <cerrno>
+#include <cmath>
 #include <sys/stat.h>
 
 using namespace blankora;
@@ -144,7 +145,8 @@ openDrive(VirtualBay &bay, int number, transport::OpenMode mode = transport::Ope
 // "profile N" (hex), "capacity N" (READ FORMAT CAPACITIES descriptor type),
 // "node N" (bytes in the disc image), "status N" (disc status), "listed
 // yes|no" (in the bay's enumeration), "open ERRNO|ok" (an exclusive open),
-// "byte N = 0xXX" (of the last reply's data) or "[2: ]COMMAND = OUTCOME"
+// "byte N = 0xXX" (of the last reply's data), "at S" (the bay's clock
+// reads S simulated seconds) or "[2: ]COMMAND = OUTCOME"
 // (on the first or a second handle opened at the start).
 void play(const char *file, int drive, const QStringList &steps)
 {
@@ -184,6 +186,8 @@ void play(const char *file, int drive, const QStringList &steps)
             const transport::OpenResult opened =
                 bay->openBySystemNumber(drive, transport::OpenMode::Exclusive);
             QCOMPARE(errnoName(opened.osError), value);
+        } else if (head.startsWith(QLatin1String("at "))) {
+            QVERIFY(std::abs(bay->clock().now() - value.toDouble()) < 1e-9);
         } else if (head.startsWith(QLatin1String("byte "))) {
             QCOMPARE(QString::asprintf("0x%02X", last.data.at(value.toUInt())), parts[1]);
         } else {
@@ -433,6 +437,16 @@ void TestVirtualQuirks::switches_data()
                        "FORMATCAPS = good",
                        "byte 6 = 0x05",
                        "byte 7 = 0x40"};
+    // A WRITE held to the write speed takes blocks * 2048 / rate on the bay's
+    // clock, as a real drive's sustained write does (growisofs reports its
+    // speed as the bytes written over the time taken); a refused one none.
+    const QString oneBlockAt8x = QString::number(2048 / 11080000.0, 'g', 17);
+    QTest::newRow("write at the disc's speed")
+        << 13
+        << QStringList{"at 0", "2a000000000000000100/" + block + " = good", "at " + oneBlockAt8x,
+                       "2a000000080000000100/" + block + " = 70 05/21/00", "at " + oneBlockAt8x};
+    QTest::newRow("write takes no time by default")
+        << 7 << QStringList{"2a000000000000000100/" + block + " = good", "at 0"};
     QTest::newRow("STOP UNIT stops a background format")
         << 8 << QStringList{"FORMAT26 = good", "+3", "bg 2", "1b0000000000 = good", "bg 1"};
     // Without the switch STOP UNIT leaves the background format running; a
