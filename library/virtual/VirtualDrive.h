@@ -174,6 +174,7 @@ private:
     unsigned FNextHandle = 1;
     unsigned FRequestedRead = 0xFFFF;
     unsigned FRequestedWrite = 0xFFFF;
+    double FWriteDrainsAt = 0; // with timing.writeAtSpeed: when the write buffer is empty
     std::optional<Sense> FUnitAttention;
     std::optional<Sense> FDeferred; // an Immed job's failure, not yet reported
     bool FNewMediaEvent = false;

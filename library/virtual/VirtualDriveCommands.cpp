@@ -314,22 +314,31 @@ ScsiResult VirtualDrive::execute(unsigned handle, bool readOnly, const ScsiComma
 
     const double factor = FClock->factor();
     const double latency = factor > 0 ? FSpec.timing.commandLatencyMs / factor : 0;
-    // A WRITE held to the disc's write speed takes its blocks' time on the
-    // bay's clock, so a zero-fill lasts capacity / rate as on a real drive.
-    double writeSeconds = 0;
-    if (FSpec.timing.writeAtSpeed && opcode == 0x2A && reply.kind == Reply::Good) {
+    // A drive held to the disc's write speed takes a WRITE into its buffer
+    // and writes the buffer out at that rate: the WRITE is answered once its
+    // data fits the buffer, SYNCHRONIZE CACHE once the buffer is empty. A
+    // zero-fill then lasts capacity / rate, however fast the host is.
+    double answerAt = 0;
+    if (FSpec.timing.writeAtSpeed && reply.kind == Reply::Good) {
         const SpeedSet *speeds = speedsForDisc();
         const unsigned speed = speeds ? resolveSpeed(FRequestedWrite, speeds->write) : 0;
-        if (speed > 0)
-            writeSeconds = double(be16(command.cdb, 7)) * KBlock / (speed * 1000.0);
+        if (opcode == 0x2A && speed > 0) {
+            const double rate = speed * 1000.0;
+            FWriteDrainsAt = std::max(FWriteDrainsAt, FClock->now()) +
+                             double(be16(command.cdb, 7)) * KBlock / rate;
+            answerAt = FWriteDrainsAt - FSpec.bufferKiB * 1024.0 / rate;
+        } else if (opcode == 0x35) {
+            answerAt = FWriteDrainsAt;
+        }
     }
     lock.unlock();
     if (latency > 0)
         std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(latency));
-    if (writeSeconds > 0 && factor > 0)
-        std::this_thread::sleep_for(std::chrono::duration<double>(writeSeconds / factor));
-    else if (writeSeconds > 0)
-        FClock->advance(writeSeconds);
+    const double wait = answerAt - FClock->now();
+    if (wait > 0 && factor > 0)
+        std::this_thread::sleep_for(std::chrono::duration<double>(wait / factor));
+    else if (wait > 0)
+        FClock->advance(wait);
     return result;
 }
 
