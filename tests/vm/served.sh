@@ -170,15 +170,15 @@ check 0 "DVD+RW: dvd+rw-format -force" dvd+rw-format -force "${SR[0]}"
 N=(); for i in 1 2 3 4; do N[i]=${SR[i]#/dev/sr}; done
 make_image /tmp/small.iso SERVED_DISC
 peer 1 "CD-RW: cdrskin blank=fast" cdrskin -v dev="${SR[1]}" blank=fast
-peer 1 "CD-RW: cdrskin writes an image" cdrskin -v dev="${SR[1]}" -tao /tmp/small.iso
-peer 1 "CD-RW: blkid reads its label" label_is "${SR[1]}" SERVED_DISC
+check 1 "CD-RW: cdrskin writes an image" cdrskin -v dev="${SR[1]}" -tao /tmp/small.iso
+check 1 "CD-RW: blkid reads its label" label_is "${SR[1]}" SERVED_DISC
 check 1 "CD-RW: Blankora's fast erase" "$BIN/served_erase" "${N[1]}" fast
 peer 1 "CD-RW: after the fast erase xorriso -toc" xorriso -outdev "${SR[1]}" -toc
 check 1 "CD-RW: Blankora's full erase" "$BIN/served_erase" "${N[1]}" full
 peer 1 "CD-RW: cdrskin blank=all" cdrskin -v dev="${SR[1]}" blank=all
 peer 2 "DVD-RW: dvd+rw-format -blank" dvd+rw-format -blank "${SR[2]}"
-peer 2 "DVD-RW: growisofs writes an image" growisofs -Z "${SR[2]}=/tmp/small.iso"
-peer 2 "DVD-RW: blkid reads its label" label_is "${SR[2]}" SERVED_DISC
+check 2 "DVD-RW: growisofs writes an image" growisofs -Z "${SR[2]}=/tmp/small.iso"
+check 2 "DVD-RW: blkid reads its label" label_is "${SR[2]}" SERVED_DISC
 check 2 "DVD-RW: Blankora's fast erase" "$BIN/served_erase" "${N[2]}" fast
 peer 2 "DVD-RW: after the fast erase dvd+rw-mediainfo" dvd+rw-mediainfo "${SR[2]}"
 peer 3 "DVD-RAM: xorriso writes an image" xorriso -outdev "${SR[3]}" -blank as_needed \
