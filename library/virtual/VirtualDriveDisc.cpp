@@ -40,8 +40,8 @@ VirtualDrive::Reply VirtualDrive::readDiscInformation()
         const unsigned last = disc.state == DiscState::Complete ? disc.sessions : disc.sessions + 1;
         const auto first = std::find_if(list.begin(), list.end(),
                                         [&](const Track &t) { return t.session == last; });
-        firstInLast = unsigned(first - list.begin()) + 1;
         lastInLast = unsigned(list.size());
+        firstInLast = first != list.end() ? unsigned(first - list.begin()) + 1 : lastInLast;
         sessions = last;
         if (disc.state == DiscState::Appendable) {
             status = 1;

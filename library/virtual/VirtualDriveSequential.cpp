@@ -216,10 +216,13 @@ VirtualDrive::Reply VirtualDrive::synchronizeCache()
 
 // CLOSE TRACK (1) closes the incomplete track; CLOSE SESSION (2) also its
 // session, leaving the disc appendable when page 05h allows a next session;
-// the finalizing functions close the disc.
+// the finalizing functions close the disc. Function 0 stops a DVD+RW
+// background format and has nothing to close here.
 void VirtualDrive::closeSequential(uint8_t function)
 {
     DiscSpec &disc = *FDisc;
+    if (function == 0)
+        return;
     if (!FRecorded.empty())
         FRecorded.back().closed = true;
     if (function < 2)

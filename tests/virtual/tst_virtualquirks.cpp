@@ -427,6 +427,7 @@ void TestVirtualQuirks::sequential_data()
                        page05("410508") + " = 70 05/26/00",
                        page05("600508") + " = good",
                        writeAt(0, 32) + " = good",
+                       "STOPBG = good",
                        firstTrack + " = good",
                        "byte 7 = 0x03",
                        "byte 15 = 0x20",
