@@ -146,7 +146,6 @@ private:
 
     // Sequential recording (VirtualDriveSequential.cpp)
     std::vector<Track> tracks() const; // recorded tracks, then the open or invisible one
-    uint32_t nextWritable() const;
     std::vector<uint8_t> writeParameters(uint8_t control) const;
     Reply modeSelect(const transport::ScsiCommand &command);
     Reply reserveTrack(const transport::ScsiCommand &command);

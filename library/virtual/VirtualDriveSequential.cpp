@@ -56,13 +56,6 @@ std::vector<VirtualDrive::Track> VirtualDrive::tracks() const
     return list;
 }
 
-uint32_t VirtualDrive::nextWritable() const
-{
-    const std::vector<Track> list = tracks();
-    const Track &open = list.back();
-    return open.blank ? open.start : open.start + open.size;
-}
-
 // Current (0), changeable (1) or default (2) values of page 05h behind the
 // MODE SENSE(10) header. The defaults follow what libburn selects: TAO, data
 // track mode 4, Mode 1 blocks on CD; incremental with link size 16 on DVD-R/RW.
