@@ -100,6 +100,7 @@ public:
 private:
     struct Job;
     struct Reply;
+    struct Track;
 
     Reply dispatch(unsigned handle, const transport::ScsiCommand &command);
     Reply busyReply() const;
@@ -143,6 +144,15 @@ private:
     Reply peerCommand(const transport::ScsiCommand &command); // VirtualDrivePeers.cpp
     Reply readDvdStructure(const transport::ScsiCommand &command);
 
+    // Sequential recording (VirtualDriveSequential.cpp)
+    std::vector<Track> tracks() const; // recorded tracks, then the open or invisible one
+    std::vector<uint8_t> writeParameters(uint8_t control) const;
+    Reply modeSelect(const transport::ScsiCommand &command);
+    Reply reserveTrack(const transport::ScsiCommand &command);
+    Reply writeSequential(const transport::ScsiCommand &command);
+    Reply synchronizeCache();
+    void closeSequential(uint8_t function);
+
     std::vector<uint8_t> formatList(uint8_t &currentType, uint32_t &currentBlocks) const;
     double wholeDiscSeconds(bool atEraseSpeed) const;
     Reply startJob(std::unique_ptr<Job> job);
@@ -184,6 +194,10 @@ private:
     unsigned FBusyOpens = 0;       // exclusive opens still refused after a disc change
     double FBridgeNotReadyEnd = 0; // a bridge answers 02/04/00 to TUR until then
     std::vector<LoggedCommand> FLog;
+    // Sequential media: the tracks once the drive has written one (until then
+    // the declared disc's tracks), and the host's write parameters page 05h.
+    std::vector<Track> FRecorded;
+    std::vector<uint8_t> FWritePage;
 };
 
 } // namespace blankora::virtualbay

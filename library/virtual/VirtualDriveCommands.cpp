@@ -27,6 +27,8 @@ bool isWriteClass(uint8_t opcode)
     case 0x1E:
     case 0x2A:
     case 0x35:
+    case 0x53:
+    case 0x54:
     case 0x55:
     case 0x5B:
     case 0xA1:
@@ -63,6 +65,7 @@ std::optional<DataPhase> dataPhase(std::span<const uint8_t> cdb)
     case 0x1B:
     case 0x1E:
     case 0x35:
+    case 0x53:
     case 0x5B:
     case 0xA1:
     case 0xBB:
@@ -91,6 +94,7 @@ std::optional<DataPhase> dataPhase(std::span<const uint8_t> cdb)
         return DataPhase{DataDirection::ToDevice, (cdb[1] & 0x10) ? 12u : 0u};
     case 0x2A:
         return DataPhase{DataDirection::ToDevice, size_t(be16(cdb, 7)) * KBlock};
+    case 0x54:
     case 0x55:
         return DataPhase{DataDirection::ToDevice, be16(cdb, 7)};
     case 0xB6:
@@ -407,10 +411,13 @@ VirtualDrive::Reply VirtualDrive::dispatch(unsigned handle, const ScsiCommand &c
     case 0x5B:
         return closeTrackSession(command);
     case 0x35:
+        return synchronizeCache();
+    case 0x53:
+        return reserveTrack(command);
+    case 0x54: // SEND OPC INFORMATION: the power calibration always succeeds
+        return discPresent() ? Reply{} : Reply::check(FTrayOpen ? KNoMediumOpen : KNoMediumClosed);
     case 0x55:
-        return discPresent() || command.cdb[0] == 0x55
-                   ? Reply{}
-                   : Reply::check(FTrayOpen ? KNoMediumOpen : KNoMediumClosed);
+        return modeSelect(command);
     case 0x43:
         return readToc(command);
     case 0x46:

@@ -5,6 +5,7 @@
 
 #include "library/virtual/VirtualDrive.h"
 
+#include <algorithm>
 #include <cstring>
 #include <span>
 
@@ -25,6 +26,8 @@ inline constexpr Sense KWriteProtected{0x07, 0x27, 0x00};
 inline constexpr Sense KMediumChanged{0x06, 0x28, 0x00};
 inline constexpr Sense KNotReady{0x02, 0x04, 0x00};
 inline constexpr Sense KBecomingReady{0x02, 0x04, 0x01};
+inline constexpr Sense KSequenceError{0x05, 0x2C, 0x00};
+inline constexpr Sense KIllegalMode{0x05, 0x64, 0x00};
 
 inline uint16_t be16(std::span<const uint8_t> bytes, size_t at)
 {
@@ -86,6 +89,13 @@ inline bool isOverwritable(uint16_t profile)
            profile == 0x43;
 }
 
+// Written track by track at the next writable address: CD-R/RW, DVD-R/RW
+// Sequential Recording.
+inline bool isSequential(uint16_t profile)
+{
+    return profile == 0x09 || profile == 0x0A || profile == 0x11 || profile == 0x14;
+}
+
 inline bool isBlankable(uint16_t profile)
 {
     return profile == 0x0A || profile == 0x22 || profile == 0x13 || profile == 0x14;
@@ -93,6 +103,21 @@ inline bool isBlankable(uint16_t profile)
 
 transport::ScsiResult osError(int error);
 bool writeFile(const std::string &path, const std::vector<uint8_t> &bytes);
+
+// A track as READ TRACK INFORMATION describes it. On sequential media the
+// last one may be incomplete (written, not closed) or invisible (blank).
+struct VirtualDrive::Track
+{
+    uint32_t start = 0;
+    uint32_t size = 0;     // blocks written
+    uint32_t reserved = 0; // RESERVE TRACK's size; 0 without a reservation
+    unsigned session = 1;
+    bool closed = true;
+    bool blank = false;
+    uint32_t free = 0; // an open track: the blocks it can still take
+
+    uint32_t end() const { return start + std::max(size, reserved); }
+};
 
 // A long operation the drive is busy with.
 struct VirtualDrive::Job

@@ -33,11 +33,20 @@ VirtualDrive::Reply VirtualDrive::readDiscInformation()
         lastSession = 0;
         sessions = 0;
         firstInLast = lastInLast = 1;
-    } else if (disc.state == DiscState::Appendable) {
-        status = 1;
-        lastSession = 0;
-        sessions = disc.sessions + 1;
-        firstInLast = lastInLast = disc.tracks + 1;
+    } else {
+        // The last session: the closed one of a complete disc, else the open
+        // one with the tracks written in it so far and the invisible track.
+        const std::vector<Track> list = tracks();
+        const unsigned last = disc.state == DiscState::Complete ? disc.sessions : disc.sessions + 1;
+        const auto first = std::find_if(list.begin(), list.end(),
+                                        [&](const Track &t) { return t.session == last; });
+        lastInLast = unsigned(list.size());
+        firstInLast = first != list.end() ? unsigned(first - list.begin()) + 1 : lastInLast;
+        sessions = last;
+        if (disc.state == DiscState::Appendable) {
+            status = 1;
+            lastSession = first != list.end() && !first->blank ? 1 : 0;
+        }
     }
     std::vector<uint8_t> data(34, 0);
     put16(data, 0, 32);
@@ -69,27 +78,15 @@ VirtualDrive::Reply VirtualDrive::readTrackInformation(const ScsiCommand &comman
     if (!discPresent())
         return Reply::check(FTrayOpen ? KNoMediumOpen : KNoMediumClosed);
     const DiscSpec &disc = *FDisc;
-    struct Track
-    {
-        uint32_t start, size, free;
-        unsigned session;
-        bool blank, open;
-    };
-    std::vector<Track> tracks;
+    std::vector<Track> list;
     if (isOverwritable(disc.profile)) {
-        tracks.push_back({0, disc.capacityBlocks, disc.capacityBlocks, 1, !disc.formatted, true});
+        Track whole;
+        whole.size = whole.free = disc.capacityBlocks;
+        whole.blank = !disc.formatted;
+        whole.closed = false;
+        list.push_back(whole);
     } else {
-        for (unsigned i = 0; i < disc.tracks; ++i) {
-            const uint32_t start = uint32_t(uint64_t(disc.usedBlocks) * i / disc.tracks);
-            const uint32_t end = uint32_t(uint64_t(disc.usedBlocks) * (i + 1) / disc.tracks);
-            tracks.push_back({start, end - start, 0,
-                              std::min(disc.sessions, 1 + i * disc.sessions / disc.tracks), false,
-                              false});
-        }
-        if (disc.state != DiscState::Complete) {
-            const uint32_t free = disc.capacityBlocks - disc.usedBlocks;
-            tracks.push_back({disc.usedBlocks, free, free, disc.sessions + 1, true, true});
-        }
+        list = tracks();
     }
 
     const uint32_t number = be32(command.cdb, 2);
@@ -97,23 +94,23 @@ VirtualDrive::Reply VirtualDrive::readTrackInformation(const ScsiCommand &comman
     unsigned trackNumber = 0;
     switch (command.cdb[1] & 0x03) {
     case 0: // LBA
-        for (size_t i = 0; i < tracks.size(); ++i)
-            if (number >= tracks[i].start &&
-                number < tracks[i].start + std::max(1u, tracks[i].size))
-                found = &tracks[i], trackNumber = unsigned(i + 1);
+        for (size_t i = 0; i < list.size(); ++i)
+            if (number >= list[i].start &&
+                number < list[i].start + std::max({1u, list[i].size, list[i].reserved}))
+                found = &list[i], trackNumber = unsigned(i + 1);
         break;
     case 1: // track number
         if (number == 0xFF) {
-            if (!tracks.empty() && tracks.back().open)
-                found = &tracks.back(), trackNumber = unsigned(tracks.size());
-        } else if (number >= 1 && number <= tracks.size()) {
-            found = &tracks[number - 1], trackNumber = number;
+            if (!list.empty() && !list.back().closed)
+                found = &list.back(), trackNumber = unsigned(list.size());
+        } else if (number >= 1 && number <= list.size()) {
+            found = &list[number - 1], trackNumber = number;
         }
         break;
     case 2: // session number: its last track
-        for (size_t i = 0; i < tracks.size(); ++i)
-            if (tracks[i].session == number)
-                found = &tracks[i], trackNumber = unsigned(i + 1);
+        for (size_t i = 0; i < list.size(); ++i)
+            if (list[i].session == number)
+                found = &list[i], trackNumber = unsigned(i + 1);
         break;
     default:
         break;
@@ -126,14 +123,17 @@ VirtualDrive::Reply VirtualDrive::readTrackInformation(const ScsiCommand &comman
     data[2] = uint8_t(trackNumber);
     data[3] = uint8_t(found->session);
     data[5] = found->blank ? 0x07 : 0x04;
-    data[6] = uint8_t(found->blank ? 0x40 | 0x0F : 0x01);
-    const bool writable = found->open && !(isOverwritable(disc.profile) && !disc.formatted);
+    data[6] = uint8_t(found->blank ? 0x40 | 0x0F : (found->reserved > 0 ? 0x80 : 0) | 0x01);
+    const bool writable = !found->closed && !(isOverwritable(disc.profile) && !disc.formatted);
     data[7] = uint8_t((writable ? 0x01 : 0) | (!found->blank ? 0x02 : 0));
     put32(data, 8, found->start);
-    put32(data, 12, writable && !isOverwritable(disc.profile) ? found->start : 0);
+    put32(data, 12,
+          writable && !isOverwritable(disc.profile)
+              ? found->start + (found->blank ? 0 : found->size)
+              : 0);
     put32(data, 16, found->free);
     put32(data, 20, isCd(disc.profile) ? 0 : 16);
-    put32(data, 24, found->size);
+    put32(data, 24, std::max(found->size, found->reserved));
     put32(data, 28, found->size > 0 && !found->blank ? found->start + found->size - 1 : 0);
     data[32] = uint8_t(trackNumber >> 8);
     data[33] = uint8_t(found->session >> 8);
@@ -161,15 +161,24 @@ VirtualDrive::Reply VirtualDrive::readToc(const ScsiCommand &command)
         return Reply::with(std::move(data));
     }
 
-    // Recorded tracks; an overwritable disc shows one track spanning it.
+    // Tracks of the closed sessions; an overwritable disc shows one track
+    // spanning it.
     const bool overwritable = isOverwritable(disc.profile);
-    const unsigned count = overwritable ? (disc.formatted ? 1 : 0) : disc.tracks;
-    const uint32_t leadOut = overwritable ? disc.capacityBlocks : disc.usedBlocks;
-    if (count == 0 || (!overwritable && disc.state == DiscState::Blank))
+    std::vector<Track> listed;
+    if (overwritable && disc.formatted) {
+        Track whole;
+        whole.size = disc.capacityBlocks;
+        listed.push_back(whole);
+    } else if (!overwritable && disc.state != DiscState::Blank) {
+        for (const Track &track : tracks())
+            if (!track.blank && track.session <= disc.sessions)
+                listed.push_back(track);
+    }
+    const unsigned count = unsigned(listed.size());
+    if (count == 0)
         return Reply::check(KInvalidField);
-    const auto trackStart = [&](unsigned i) {
-        return overwritable ? 0u : uint32_t(uint64_t(disc.usedBlocks) * i / count);
-    };
+    const uint32_t leadOut = listed.back().start + listed.back().size;
+    const auto trackStart = [&](unsigned i) { return listed[i].start; };
     const auto putAddress = [&](std::vector<uint8_t> &out, size_t at, uint32_t lba) {
         if (msf)
             putMsf(out, at + 1, lba);
@@ -181,7 +190,9 @@ VirtualDrive::Reply VirtualDrive::readToc(const ScsiCommand &command)
     if (format == 0 || format == 1) {
         data[2] = 1;
         data[3] = uint8_t(format == 0 ? count : std::max(1u, disc.sessions));
-        const unsigned first = format == 1 ? count - 1 : 0;
+        unsigned first = 0;
+        while (format == 1 && listed[first].session != listed.back().session)
+            ++first;
         const uint8_t startTrack = command.cdb[6];
         for (unsigned i = first; i <= count; ++i) {
             const uint8_t trackNumber = i == count ? 0xAA : uint8_t(i + 1);
@@ -266,6 +277,8 @@ VirtualDrive::Reply VirtualDrive::write10(const ScsiCommand &command)
     DiscSpec &disc = *FDisc;
     if (disc.writeProtected)
         return Reply::check(KWriteProtected);
+    if (isSequential(disc.profile))
+        return writeSequential(command);
     if (!isOverwritable(disc.profile))
         return Reply::check(disc.profile == 0x08 || disc.profile == 0x10 || disc.profile == 0x40
                                 ? Sense{0x05, 0x30, 0x05}

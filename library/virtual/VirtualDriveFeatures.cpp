@@ -149,10 +149,15 @@ VirtualDrive::Reply VirtualDrive::modeSense(const ScsiCommand &command)
 {
     const uint8_t page = command.cdb[2] & 0x3F;
     const uint8_t control = command.cdb[2] >> 6;
-    if (page != 0x2A && page != 0x3F)
+    const bool writer = std::any_of(FSpec.profiles.begin(), FSpec.profiles.end(), [](uint16_t p) {
+        return isSequential(p) || isOverwritable(p);
+    });
+    if (page != 0x2A && page != 0x3F && !(page == 0x05 && writer))
         return Reply::check(KInvalidField);
     if (control == 3)
         return Reply::check(Sense{0x05, 0x39, 0x00});
+    if (page == 0x05)
+        return Reply::with(writeParameters(control));
 
     const auto has = [&](uint16_t profile) {
         return std::binary_search(FSpec.profiles.begin(), FSpec.profiles.end(), profile);

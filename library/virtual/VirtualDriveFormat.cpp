@@ -163,6 +163,10 @@ VirtualDrive::Reply VirtualDrive::closeTrackSession(const ScsiCommand &command)
     const bool closeSession = function == 2 || function == 3;
     if (profile == 0x13 && closeSession)
         FIntermediate = false;
+    if (isSequential(profile)) {
+        closeSequential(function);
+        return {};
+    }
     if (!FSpec.quirks.backgroundFormat || (profile != 0x1A && profile != 0x2A))
         return {};
     if (function == 0) {

@@ -191,6 +191,7 @@ void VirtualDrive::applyBlank(bool full)
     disc.label.clear();
     FDaoOnly = disc.profile == 0x14 && !full;
     FIntermediate = false;
+    FRecorded.clear();
     ::truncate(FNode.c_str(), 0);
 }
 
@@ -209,6 +210,7 @@ void VirtualDrive::applyFormat(uint8_t type, uint32_t blocks)
     disc.sessions = 1;
     disc.label.clear();
     FDaoOnly = false;
+    FRecorded.clear();
     // Quick formats leave a DVD-RW session open until CLOSE SESSION.
     FIntermediate = disc.profile == 0x13 && (type == 0x15 || type == 0x13);
     FBgStatus = 3;

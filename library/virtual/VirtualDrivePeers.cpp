@@ -55,7 +55,6 @@ VirtualDrive::Reply VirtualDrive::peerCommand(const ScsiCommand &command)
         return Reply::with(std::move(data));
     }
     case 0x15: // MODE SELECT(6): the parameters are taken as they come
-    case 0x53: // RESERVE TRACK: writing goes on at the next writable address
         return discPresent() ? Reply{} : Reply::check(FTrayOpen ? KNoMediumOpen : KNoMediumClosed);
     case 0x5C: { // READ BUFFER CAPACITY: writes go straight to the disc, so all free
         std::vector<uint8_t> data(12, 0);

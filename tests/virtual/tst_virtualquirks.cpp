@@ -48,10 +48,13 @@ size_t allocation(const std::vector<uint8_t> &cdb)
         return cdb[4];
     case 0x12:
         return size_t(cdb[3] << 8 | cdb[4]);
+    case 0x25:
+        return 8;
     case 0x23:
     case 0x43:
     case 0x46:
     case 0x51:
+    case 0x52:
     case 0x5A:
         return size_t(cdb[7] << 8 | cdb[8]);
     case 0x28:
@@ -209,6 +212,8 @@ class TestVirtualQuirks : public QObject
 private slots:
     void scripts_data();
     void scripts();
+    void sequential_data();
+    void sequential();
     void switches_data();
     void switches();
     void longJobWithoutProgressStaysBusy();
@@ -315,6 +320,163 @@ void TestVirtualQuirks::scripts()
     QFETCH(int, drive);
     QFETCH(QStringList, steps);
     play("emu-quirks.json", drive, steps);
+}
+
+namespace {
+
+// WRITE(10) of `blocks` blocks at `lba`, every byte `fill`.
+QString writeAt(unsigned lba, unsigned blocks, const char *fill = "b2")
+{
+    return QString::asprintf("2a00%08x00%04x00/", lba, blocks) +
+           QString(QLatin1String(fill)).repeated(int(blocks) * 2048);
+}
+
+// MODE SELECT(10) of page 05h with bytes 2-4 (write type, multi-session and
+// track mode, data block type), the page length as given.
+QString page05(const char *bytes, unsigned pageLength = 0x32)
+{
+    const QString page = QString::asprintf("05%02x", pageLength) + QLatin1String(bytes);
+    const QString padded =
+        page + QString(QLatin1String("00")).repeated(2 + int(pageLength) - int(page.size()) / 2);
+    return QString::asprintf("551000000000000%03x00/", 8 + 2 + pageLength) +
+           QString(QLatin1String("00")).repeated(8) + padded;
+}
+
+} // namespace
+
+void TestVirtualQuirks::sequential_data()
+{
+    // Steps as play() reads them, against emu-sequential.json.
+    QTest::addColumn<int>("drive");
+    QTest::addColumn<QStringList>("steps");
+    const QString nextTrack = QStringLiteral("5201000000ff00002000");
+    const QString firstTrack = QStringLiteral("52010000000100002000");
+    // cdrskin -tao: page 05h TAO, Mode 1, single session; WRITE only at the
+    // NWA (libburn mmc_get_nwa); SYNCHRONIZE CACHE, CLOSE SESSION.
+    QTest::newRow("CD-RW TAO track, closed single-session, read back, blanked")
+        << 0
+        << QStringList{page05("410408") + " = good",
+                       nextTrack + " = good",
+                       "byte 7 = 0x01",
+                       "byte 15 = 0x00",
+                       writeAt(16, 16) + " = 70 05/21/02",
+                       writeAt(0, 16) + " = good",
+                       nextTrack + " = good",
+                       "byte 15 = 0x10",
+                       writeAt(0, 16) + " = 70 05/21/02",
+                       writeAt(16, 16, "c3") + " = good",
+                       "35000000000000000000 = good",
+                       "5b010200000000000000 = good",
+                       "status 2",
+                       "25000000000000000000 = good",
+                       "byte 3 = 0x1F",
+                       "28000000001000000100 = good",
+                       "byte 0 = 0xC3",
+                       "43000000000000001400 = good",
+                       "byte 11 = 0x00",
+                       "byte 19 = 0x20",
+                       writeAt(32, 16) + " = 70 05/21/02",
+                       "BLANKFAST = good",
+                       "+2",
+                       "status 0",
+                       nextTrack + " = good",
+                       "byte 15 = 0x00",
+                       "25000000000000000000 = good",
+                       "byte 3 = 0x00"};
+    // libburn with multi: page 05h multi-session 11b leaves the disc appendable.
+    QTest::newRow("CD-RW multi-session: the next track in a second session")
+        << 0
+        << QStringList{page05("41c408") + " = good",
+                       writeAt(0, 16) + " = good",
+                       "DISCINFO = good",
+                       "byte 2 = 0x15",
+                       "5b010200000000000000 = good",
+                       "status 1",
+                       "DISCINFO = good",
+                       "byte 2 = 0x11",
+                       "byte 4 = 0x02",
+                       "byte 5 = 0x02",
+                       nextTrack + " = good",
+                       "byte 2 = 0x02",
+                       "byte 15 = 0x10",
+                       "43000100000000000c00 = good",
+                       "byte 3 = 0x01"};
+    QTest::newRow("CD-RW page 05h: defaults, malformed pages, session-at-once")
+        << 0
+        << QStringList{"5a080500000000003c00 = good",
+                       "byte 8 = 0x05",
+                       "byte 9 = 0x32",
+                       "byte 10 = 0x41",
+                       "byte 12 = 0x08",
+                       "5a08c500000000003c00 = 70 05/39/00",
+                       page05("410408", 0x30) + " = 70 05/26/00",
+                       page05("450408") + " = 70 05/26/00",
+                       page05("418408") + " = 70 05/26/00",
+                       "55100000000000000c00/" + QString(QLatin1String("00")).repeated(8) +
+                           "05320000 = 70 05/1A/00",
+                       page05("420408") + " = good",
+                       "5a080500000000003c00 = good",
+                       "byte 10 = 0x42",
+                       writeAt(0, 16) + " = 70 05/2C/00"};
+    // growisofs -Z on a fully blanked DVD-RW: incremental, CLOSE TRACK then
+    // CLOSE SESSION (growisofs_mmc.cpp minus_r_finalize).
+    QTest::newRow("DVD-RW incremental track, closed")
+        << 1
+        << QStringList{"5a080500000000003c00 = good",
+                       "byte 10 = 0x60",
+                       page05("410508") + " = 70 05/26/00",
+                       page05("600508") + " = good",
+                       writeAt(0, 32) + " = good",
+                       "STOPBG = good",
+                       firstTrack + " = good",
+                       "byte 7 = 0x03",
+                       "byte 15 = 0x20",
+                       "5b010100000100000000 = good",
+                       "status 1",
+                       "5b010200000000000000 = good",
+                       "status 2",
+                       firstTrack + " = good",
+                       "byte 7 = 0x02",
+                       "byte 27 = 0x20",
+                       "25000000000000000000 = good",
+                       "byte 3 = 0x1F"};
+    // dvd+rw-format -blank (minimal) then growisofs: no feature 21h, so DAO
+    // with RESERVE TRACK; the drive closes the disc when the reservation is
+    // written and the cache flushed.
+    QTest::newRow("DVD-RW minimal blank: DAO into a reservation")
+        << 2
+        << QStringList{"BLANKFAST = good",
+                       "+2",
+                       "status 0",
+                       page05("400508") + " = good",
+                       writeAt(0, 16) + " = 70 05/64/00",
+                       page05("420508") + " = good",
+                       writeAt(0, 16) + " = 70 05/2C/00",
+                       "53000000000001000100 = 70 05/24/00",
+                       "53000000000000002000 = good",
+                       "53000000000000002000 = 70 05/2C/00",
+                       firstTrack + " = good",
+                       "byte 6 = 0x81",
+                       "byte 7 = 0x03",
+                       "byte 27 = 0x20",
+                       writeAt(0, 16) + " = good",
+                       "35000000000000000000 = good",
+                       "status 1",
+                       writeAt(16, 32) + " = 70 05/21/02",
+                       writeAt(16, 16) + " = good",
+                       "35000000000000000000 = good",
+                       "status 2",
+                       "28000000000000000100 = good",
+                       "byte 0 = 0xB2"};
+    QTest::newRow("a read-only drive has no write parameters")
+        << 3 << QStringList{"5a080500000000003c00 = 70 05/24/00"};
+}
+
+void TestVirtualQuirks::sequential()
+{
+    QFETCH(int, drive);
+    QFETCH(QStringList, steps);
+    play("emu-sequential.json", drive, steps);
 }
 
 void TestVirtualQuirks::switches_data()

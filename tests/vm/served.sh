@@ -216,38 +216,38 @@ check 0 "DVD+RW: dvd+rw-format -force" dvd+rw-format -force "${SR[0]}"
 # fast as the cdrom user and full as root, the peers judge.
 N=(); for i in 1 2 3 4; do N[i]=${SR[i]#/dev/sr}; done
 make_image /tmp/small.iso SERVED_DISC
-peer 1 "CD-RW: cdrskin blank=fast" cdrskin -v dev="${SR[1]}" blank=fast
-peer 1 "CD-RW: cdrskin writes an image" cdrskin -v dev="${SR[1]}" -tao /tmp/small.iso
-peer 1 "CD-RW: blkid reads its label" label_is "${SR[1]}" SERVED_DISC
+check 1 "CD-RW: cdrskin blank=fast" cdrskin -v dev="${SR[1]}" blank=fast
+check 1 "CD-RW: cdrskin writes an image" cdrskin -v dev="${SR[1]}" -tao /tmp/small.iso
+check 1 "CD-RW: blkid reads its label" label_is "${SR[1]}" SERVED_DISC
 check 1 "CD-RW: Blankora's fast erase in the wizard, as the cdrom user" wizard_erase 1 burner fast
 check 1 "CD-RW: after the fast erase xorriso -toc reports it blank" xorriso_blank "${SR[1]}"
-peer 1 "CD-RW: cdrskin writes the image again" cdrskin -v dev="${SR[1]}" -tao /tmp/small.iso
+check 1 "CD-RW: cdrskin writes the image again" cdrskin -v dev="${SR[1]}" -tao /tmp/small.iso
 check 1 "CD-RW: Blankora's full erase in the wizard, as root" wizard_erase 1 root full
 check 1 "CD-RW: after the full erase xorriso -toc reports it blank" xorriso_blank "${SR[1]}"
-peer 1 "CD-RW: cdrskin blank=all" cdrskin -v dev="${SR[1]}" blank=all
-peer 2 "DVD-RW: dvd+rw-format -blank" dvd+rw-format -blank "${SR[2]}"
-peer 2 "DVD-RW: growisofs writes an image" growisofs -Z "${SR[2]}=/tmp/small.iso"
-peer 2 "DVD-RW: blkid reads its label" label_is "${SR[2]}" SERVED_DISC
+check 1 "CD-RW: cdrskin blank=all" cdrskin -v dev="${SR[1]}" blank=all
+check 2 "DVD-RW: dvd+rw-format -blank" dvd+rw-format -blank "${SR[2]}"
+check 2 "DVD-RW: growisofs writes an image" growisofs -Z "${SR[2]}=/tmp/small.iso"
+check 2 "DVD-RW: blkid reads its label" label_is "${SR[2]}" SERVED_DISC
 check 2 "DVD-RW: Blankora's fast erase in the wizard, as the cdrom user" wizard_erase 2 burner fast
 check 2 "DVD-RW: after the fast erase dvd+rw-mediainfo reports it blank" mediainfo_blank "${SR[2]}"
-peer 2 "DVD-RW: growisofs writes the image again" growisofs -Z "${SR[2]}=/tmp/small.iso"
+check 2 "DVD-RW: growisofs writes the image again" growisofs -Z "${SR[2]}=/tmp/small.iso"
 check 2 "DVD-RW: Blankora's full erase in the wizard, as root" wizard_erase 2 root full
 check 2 "DVD-RW: after the full erase xorriso -toc reports it blank" xorriso_blank "${SR[2]}"
-peer 3 "DVD-RAM: xorriso writes an image" xorriso -outdev "${SR[3]}" -blank as_needed \
+check 3 "DVD-RAM: xorriso writes an image" xorriso -outdev "${SR[3]}" -blank as_needed \
     -volid SERVED_RAM -map /tmp/small.iso /small.iso -commit
-peer 3 "DVD-RAM: blkid reads its label" label_is "${SR[3]}" SERVED_RAM
+check 3 "DVD-RAM: blkid reads its label" label_is "${SR[3]}" SERVED_RAM
 check 3 "DVD-RAM: Blankora's fast erase in the wizard, as the cdrom user" wizard_erase 3 burner fast
 check 3 "DVD-RAM: after the fast erase blkid and mount find no file system" no_filesystem "${SR[3]}"
-peer 3 "DVD-RAM: xorriso writes the image again" xorriso -outdev "${SR[3]}" -blank as_needed \
+check 3 "DVD-RAM: xorriso writes the image again" xorriso -outdev "${SR[3]}" -blank as_needed \
     -volid SERVED_RAM -map /tmp/small.iso /small.iso -commit
 check 3 "DVD-RAM: Blankora's full erase in the wizard, as root" wizard_erase 3 root full
 check 3 "DVD-RAM: after the full erase every block reads zero" all_zero "${SR[3]}"
-peer 3 "DVD-RAM: xorriso -blank" xorriso -outdev "${SR[3]}" -blank fast
-peer 4 "BD-RE: growisofs writes an image" growisofs -Z "${SR[4]}=/tmp/small.iso"
-peer 4 "BD-RE: blkid reads its label" label_is "${SR[4]}" SERVED_DISC
+check 3 "DVD-RAM: xorriso -blank" xorriso -outdev "${SR[3]}" -blank fast
+check 4 "BD-RE: growisofs writes an image" growisofs -Z "${SR[4]}=/tmp/small.iso"
+check 4 "BD-RE: blkid reads its label" label_is "${SR[4]}" SERVED_DISC
 check 4 "BD-RE: Blankora's fast erase in the wizard, as the cdrom user" wizard_erase 4 burner fast
 check 4 "BD-RE: after the fast erase blkid and mount find no file system" no_filesystem "${SR[4]}"
-peer 4 "BD-RE: growisofs writes the image again" growisofs -Z "${SR[4]}=/tmp/small.iso"
+check 4 "BD-RE: growisofs writes the image again" growisofs -Z "${SR[4]}=/tmp/small.iso"
 check 4 "BD-RE: Blankora's full erase in the wizard, as root" wizard_erase 4 root full
 check 4 "BD-RE: after the full erase every block reads zero" all_zero "${SR[4]}"
 
