@@ -138,8 +138,8 @@ qemu-system-x86_64 -machine q35,accel=tcg -smp 2 -m 1536 -display none -no-reboo
     -trace "events=$TRACE_EVENTS" -D "$OUT/qemu-trace.log" &
 QEMU_PID=$!
 
-# The guest powers off when it is done; 11 minutes is the ceiling of the run.
-deadline=$((start + ${BLANKORA_VM_TIMEOUT:-660}))
+# The guest powers off when it is done; 30 minutes is the ceiling of the run.
+deadline=$((start + ${BLANKORA_VM_TIMEOUT:-1800}))
 while kill -0 "$QEMU_PID" 2>/dev/null; do
     if [ "$(date +%s)" -ge "$deadline" ]; then
         echo "vm-test: the VM did not finish in time; see $OUT/console.log" >&2

@@ -10,21 +10,14 @@
 # the caller judges the saved log and the disc.
 set -u
 WORK=$1 DISPLAY_NUMBER=$2 PRODUCT=$3 TYPE=$4
-export DISPLAY=:$DISPLAY_NUMBER XDG_CONFIG_DIRS=$WORK QT_QPA_PLATFORM=xcb
-LOG=$WORK/blankora.log
-pids=()
-trap 'kill "${pids[@]}" 2>/dev/null' EXIT
-
-source "$(dirname "$0")/wait-for.sh"
-visible_window() { xdotool search --onlyvisible --name 'Blankora Wizard' 2>/dev/null | head -1; }
-has_window() { [ -n "$(visible_window)" ]; }
-window_other_than() { local w; w=$(visible_window); [ -n "$w" ] && [ "$w" != "$1" ]; }
-log_has() { grep -q "$1" "$LOG" 2>/dev/null; }
+rm -f "$WORK/erase-log.txt" "$WORK/finish.xwd" "$WORK/message.xwd"
+source "$(dirname "$0")/wizard-start.sh"
 # The scan has ended when every drive has been named and the log has been
 # quiet for three seconds.
 scan_done() { # drives
-    [ "$(grep -c GetDeviceNameBySystemName "$LOG" 2>/dev/null)" -ge "$1" ] || return 1
-    local before
+    local named before
+    named=$(grep -c GetDeviceNameBySystemName "$LOG" 2>/dev/null)
+    [ "${named:-0}" -ge "$1" ] || return 1
     before=$(stat -c %s "$LOG")
     sleep 3
     [ "$(stat -c %s "$LOG")" = "$before" ] && log_has 'Destroy: Grabber'
@@ -43,29 +36,8 @@ erase_done() {
 }
 fail() { echo "wizard-erase: $*" >&2; exit 1; }
 
-rm -f "$LOG" "$WORK/erase-log.txt" "$WORK/finish.xwd" "$WORK/message.xwd"
-Xvfb ":$DISPLAY_NUMBER" -screen 0 1024x768x24 -nolisten tcp >"$WORK/xvfb.txt" 2>&1 &
-pids+=($!)
-wait_for 30 "Xvfb" test -S "/tmp/.X11-unix/X$DISPLAY_NUMBER" || exit 1
-"$WORK/blankora" >"$WORK/blankora.txt" 2>&1 &
-program=$!
-pids+=($program)
-
-# A key that lands before the window takes input is pressed again.
-press_until() { # seconds description command...
-    local limit=$1 what=$2
-    shift 2
-    for _ in $(seq $((limit / 10))); do
-        "$@" && return 0
-        xdotool key Return
-        wait_for 10 "$what" "$@" 2>/dev/null && return 0
-    done
-    fail "gave up waiting for $what"
-}
-wait_for 60 "the welcome window" has_window || fail "no welcome window"
-welcome=$(visible_window)
-press_until 60 "the wizard window" window_other_than "$welcome"
-press_until 60 "the library session" log_has UpStartEx
+# Transport page: Next starts the scan.
+press_until 60 "the library session" log_has UpStartEx || exit 1
 drives=$(ls -d /sys/block/sr* 2>/dev/null | wc -l)
 wait_for 180 "the scan of $drives drives" scan_done "$drives" || fail "the scan did not end"
 
@@ -106,7 +78,7 @@ xdotool type --delay 20 "$WORK/erase-log.txt"
 xdotool key Return
 wait_for 30 "the saved log" test -s "$WORK/erase-log.txt" || fail "the log was not saved"
 sleep 1
-press_until 60 "the completion window" window_other_than "$wizard"
+press_until 60 "the completion window" window_other_than "$wizard" || exit 1
 sleep 2
 xwd -root -silent >"$WORK/finish.xwd"
 finish=$(visible_window)
