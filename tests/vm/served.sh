@@ -285,6 +285,7 @@ case "$answer" in
 *) record FAIL "served: DVD-RW: the pulled drive's error names it: \"$answer\"" ;;
 esac
 
+[ -x /usr/bin/tcmu-runner ] && source "$HERE/fbo.sh"
 # Teardown: the server removes what it made; nothing stays in configfs.
 kill -TERM "$SERVER"
 wait_for 30 "the driveserver to stop" sh -c "! kill -0 $SERVER 2>/dev/null"
