@@ -2,8 +2,9 @@
 # Sourced by served.sh: a second served drive that we did not write, the
 # file-backed optical handler of tcmu-runner (open-iscsi/tcmu-runner,
 # file_optical.c), addressed by the config string "fbo/<options>/<path>".
-# It reports DVD-RAM (profile 0012h) over a plain file, answers FORMAT UNIT
-# by zeroing the file and has no BLANK. The peers write and judge its disc,
+# It reports a formatted DVD-RAM (profile 0012h, random writable) over a
+# plain file, answers FORMAT UNIT by zeroing the file, and has neither BLANK
+# nor MODE SENSE page 2Ah. The peers write and judge its disc,
 # Blankora erases it; the answers are in steps.txt, the drive's commands in
 # tcmu-runner.log. Everything it makes is taken down again.
 FBO_HBA=/sys/kernel/config/target/core/user_9
@@ -25,6 +26,13 @@ fbo_node() {
     return 1
 }
 fbo_running() { grep -q "Starting" "$FBO_LOGS/tcmu-runner.log" 2>/dev/null; }
+# dvd+rw-format exits 0 after its ":-(" failure lines: its output is the judge.
+fbo_dvd_format() { # node
+    local out
+    out=$(dvd+rw-format -force "$1" 2>&1)
+    echo "$out"
+    ! grep -q ':-(' <<<"$out"
+}
 
 # Every CDB in the log (log level 5), so the drive's commands are kept.
 mkdir -p "$FBO_LOGS" /etc/tcmu
@@ -63,8 +71,12 @@ if [ -n "$fbo_dev" ]; then
     peer 9 "tcmu-runner's optical drive: growisofs writes the image again" growisofs -Z "$fbo_dev=/tmp/fbo.iso"
     check 9 "tcmu-runner's optical drive: Blankora's full erase" "$BIN/served_erase" "$FBO_N" full
     check 9 "tcmu-runner's optical drive: after the full erase every block reads zero" all_zero "$fbo_dev"
-    grep -h '^served_erase: ' "$SERVED/steps.txt" | grep "CdRom$FBO_N " | sed 's/^/NOTE fbo answer: /' |
-        tee -a "$R/summary"
+    grep -h "^served_erase: CdRom$FBO_N " "$SERVED/steps.txt" | while read -r line; do
+        record NOTE "served: tcmu-runner's optical drive: Blankora answered: $line"
+    done
+    # The peers' own erases: FORMAT UNIT is the only erase the handler has.
+    peer 9 "tcmu-runner's optical drive: dvd+rw-format -force" fbo_dvd_format "$fbo_dev"
+    peer 9 "tcmu-runner's optical drive: xorriso -format full" xorriso -outdev "$fbo_dev" -format full
 else
     record FAIL "served: tcmu-runner's optical drive appears as /dev/srN"
     {
@@ -88,6 +100,8 @@ if [ -e "$FBO_WWN" ] || [ -e "$FBO_HBA" ]; then
 else
     record PASS "served: tcmu-runner's optical drive is taken down"
 fi
+# The trace has no lines for this drive: its commands come from the log.
+sed -i "/^tcmu-runner's optical drive: .*:\$/d" "$SERVED/commands.txt"
 grep tcmu_cdb_print_info "$FBO_LOGS/tcmu-runner.log" | sed 's/.*: //' | awk '{ print $1 }' | sort | uniq -c |
     awk '{ printf " %s(%d)", $2, $1 } END { print "" }' | sed 's/^/tcmu-runner optical drive:/' \
     >>"$SERVED/commands.txt"
