@@ -13,7 +13,7 @@ source tools/deps.sh
 BLANKORA_PACKAGES+=(qemu-system-x86 linux-image-amd64 busybox-static cpio kmod genisoimage sg3-utils
     xvfb xdotool
     # the peers that write and judge the served drives' discs
-    dvd+rw-tools wodim cdrskin xorriso udftools)
+    dvd+rw-tools wodim cdrskin xorriso udftools tcmu-runner)
 blankora_install_deps
 
 cmake --preset dev >/dev/null
