@@ -163,6 +163,7 @@ private:
 struct Pending
 {
     uint16_t id = 0;
+    uint64_t serial = 0; // tells this command from a later one the kernel gives the same id
     std::vector<uint8_t> cdb;
     std::vector<std::pair<uint8_t *, size_t>> iov;
     size_t length = 0;
@@ -218,8 +219,12 @@ private:
     std::condition_variable FQueueReady;
     std::deque<Pending> FQueue;
 
-    std::mutex FRingMutex;          // completions, and the set of commands still open
-    std::map<uint16_t, bool> FOpen; // id -> aborted (its late answer is dropped)
+    std::mutex FRingMutex; // completions, and the set of commands still open
+    // id -> serial of the command open under it. Whoever takes a command out
+    // (its answer, or an abort) answers it; an aborted command's late answer
+    // finds its id gone or given to a newer command, and is dropped.
+    std::map<uint16_t, uint64_t> FOpen;
+    uint64_t FSerial = 0;
 };
 
 bool ServedDrive::setUp()
@@ -325,7 +330,8 @@ void ServedDrive::take(uint32_t &position)
             }
             {
                 std::lock_guard lock(FRingMutex);
-                FOpen[pending.id] = false;
+                pending.serial = ++FSerial;
+                FOpen[pending.id] = pending.serial;
             }
             FTrace.line(FName + " id " + std::to_string(pending.id) + " queued");
             std::lock_guard lock(FQueueMutex);
@@ -340,11 +346,7 @@ void ServedDrive::take(uint32_t &position)
                 bool answer = false;
                 {
                     std::lock_guard lock(FRingMutex);
-                    auto open = FOpen.find(id);
-                    if (open != FOpen.end() && !open->second) {
-                        open->second = true;
-                        answer = true;
-                    }
+                    answer = FOpen.erase(id) > 0;
                 }
                 // The abort is answered now; the drive's late answer is dropped.
                 if (answer)
@@ -470,25 +472,30 @@ void ServedDrive::run(const Pending &pending)
                                            : fixedSense(0x04, 0x44, 0x00);
         break;
     }
-    if (!out && transferred > 0) {
-        size_t at = 0;
-        for (const auto &[base, size] : pending.iov) {
-            if (at >= transferred)
-                break;
-            const size_t part = std::min(size, transferred - at);
-            std::memcpy(base, buffer.data() + at, part);
-            at += part;
-        }
-    }
+    // The answer is this command's only if no abort took it first: the data
+    // area of an aborted command may already be another command's.
     bool aborted = false;
     {
         std::lock_guard lock(FRingMutex);
         auto open = FOpen.find(pending.id);
-        aborted = open != FOpen.end() && open->second;
+        aborted = open == FOpen.end() || open->second != pending.serial;
+        if (!aborted)
+            FOpen.erase(open);
     }
-    if (!aborted)
+    if (!aborted) {
+        if (!out && transferred > 0) {
+            size_t at = 0;
+            for (const auto &[base, size] : pending.iov) {
+                if (at >= transferred)
+                    break;
+                const size_t part = std::min(size, transferred - at);
+                std::memcpy(base, buffer.data() + at, part);
+                at += part;
+            }
+        }
         complete(pending.id, status, sense, uint32_t(transferred),
                  !out && transferred < pending.length);
+    }
 
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
@@ -512,7 +519,6 @@ void ServedDrive::complete(uint16_t id, uint8_t status, const std::vector<uint8_
                            uint32_t readLength, bool readLen)
 {
     std::lock_guard lock(FRingMutex);
-    FOpen.erase(id);
     auto *mailbox = reinterpret_cast<Mailbox *>(FMap);
     uint8_t *ring = FMap + mailbox->cmdrOff;
     uint32_t tail = mailbox->cmdTail;
